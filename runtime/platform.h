@@ -1,0 +1,64 @@
+// Everything that differs between the Linux build and the 32-bit Windows
+// console build: the line end, raw descriptor I/O, file modes, signal
+// blocking around output and the way the process dies abnormally.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace rt::platform {
+
+#ifdef _WIN32
+inline constexpr char kLineEnd[] = "\r\n";
+#else
+inline constexpr char kLineEnd[] = "\n";
+#endif
+inline constexpr std::size_t kLineEndLength = sizeof kLineEnd - 1;
+
+inline constexpr int kStdin = 0;
+inline constexpr int kStdout = 1;
+inline constexpr int kStderr = 2;
+
+// How OPEN tries a file: reading and writing, reading only, or creating it
+// empty for writing. Create never touches a file that already exists.
+enum class OpenMode { kReadWrite, kReadOnly, kCreate };
+
+// Returns a descriptor, or -1 with errno set. Files are always binary: the
+// run-time itself writes the platform's line end and drops CR before LF.
+int open_file(const char* name, OpenMode mode);
+int close_file(int fd);
+// One read or write call, retried on EINTR; returns the count or -1.
+std::ptrdiff_t read_some(int fd, void* buffer, std::size_t size);
+std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size);
+// Position of the descriptor, moved by `offset` from where it stands.
+std::int64_t seek_relative(int fd, std::int64_t offset);
+std::int64_t seek_to(int fd, std::int64_t position);
+int truncate_at(int fd, std::int64_t position);
+bool is_terminal(int fd);
+// Puts the standard descriptors in the mode the run-time expects.
+void prepare_standard_streams();
+
+// Holds off interrupt and termination requests while whole records are
+// being written out, so that an exit routine run from their handlers never
+// writes the same bytes twice.
+class ExitSignalsHeld {
+ public:
+  ExitSignalsHeld();
+  ~ExitSignalsHeld();
+  ExitSignalsHeld(const ExitSignalsHeld&) = delete;
+  ExitSignalsHeld& operator=(const ExitSignalsHeld&) = delete;
+
+ private:
+  unsigned char saved_[128];  // the platform's signal mask, opaque here
+};
+
+using SignalHandler = void (*)(int);
+// Installs `handler` for `signal`. With `once`, the action is set back to
+// default before the handler runs, as for a hardware exception. Returns
+// false if the signal was ignored at start and `keep_ignored` left it so.
+bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored);
+
+// Abnormal termination with the platform's abort status.
+[[noreturn]] void abnormal_end();
+
+}  // namespace rt::platform

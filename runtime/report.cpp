@@ -1,0 +1,100 @@
+#include "report.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "io.h"
+#include "platform.h"
+#include "units.h"
+
+namespace rt {
+
+namespace {
+
+// A run-time failure line, whichever of the three shapes it takes.
+struct FailureLine {
+  const char* context;
+  const char* message;  // null for a system error
+  int error;            // the saved errno of a system error
+};
+
+void write_failure_line(const FailureLine& line) {
+  write_error_text(line.context);
+  write_error_text(": ");
+  write_error_text(line.message != nullptr ? line.message : std::strerror(line.error));
+  write_error_text(platform::kLineEnd);
+}
+
+[[noreturn]] void report(const FailureLine& line) {
+  IoState& state = io();
+  if (state.reporting) {
+    write_failure_line(line);
+    write_error_text("(fatal I/O error already reported, aborting.)");
+    platform::abnormal_end();
+  }
+  state.reporting = 1;
+  write_failure_line(line);
+
+  char number[16];
+  char* end = number + sizeof number;
+  char* first = end;
+  *--first = '\0';
+  unsigned unit = static_cast<unsigned>(state.current_unit);
+  do {
+    *--first = static_cast<char>('0' + unit % 10);
+    unit /= 10;
+  } while (unit != 0);
+  write_error_text("apparent state: unit ");
+  write_error_text(first);
+  write_error_text(" ");
+  const std::string* name = nullptr;
+  if (state.current_unit >= 0 && state.current_unit < kUnitCount &&
+      !state.units[state.current_unit].name.empty()) {
+    name = &state.units[state.current_unit].name;
+  }
+  if (name != nullptr) {
+    write_error_text("named ");
+    write_error_text(name->c_str());
+    write_error_text(platform::kLineEnd);
+  } else {
+    write_error_text("(unnamed)");
+    write_error_text(platform::kLineEnd);
+  }
+  write_error_text("last format: list io");
+  write_error_text(platform::kLineEnd);
+  write_error_text(state.last_reading ? "lately reading" : "lately writing");
+  write_error_text(" sequential formatted external");
+  sig_die(" IO", 1);
+}
+
+}  // namespace
+
+void write_error_text(const char* text) {
+  std::size_t length = std::strlen(text);
+  while (length != 0) {
+    std::ptrdiff_t n = platform::write_some(platform::kStderr, text, length);
+    if (n <= 0) return;  // nowhere left to tell it
+    text += n;
+    length -= static_cast<std::size_t>(n);
+  }
+}
+
+void fatal_end_of_file(const char* context) {
+  report({context, "end of file", 0});
+}
+
+void fatal_error(const char* context, const char* message) {
+  report({context, message, 0});
+}
+
+void fatal_system(const char* context, int error) {
+  report({context, nullptr, error});
+}
+
+void fatal_write(int unit, int error) {
+  io().current_unit = unit;
+  io().last_reading = false;
+  report({"list out", nullptr, error});
+}
+
+}  // namespace rt

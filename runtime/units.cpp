@@ -1,0 +1,148 @@
+#include "units.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+#include "platform.h"
+#include "report.h"
+
+namespace rt {
+
+IoState& io() {
+  static IoState* const state = new IoState;
+  return *state;
+}
+
+void FileSource::attach(int fd) {
+  if (fd >= 0 && buffer_ == nullptr) {
+    buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity));
+    if (buffer_ == nullptr) throw std::bad_alloc();
+  }
+  fd_ = fd;
+  next_ = end_ = buffer_;
+  at_end_ = false;
+}
+
+int FileSource::refill_and_get() {
+  if (at_end_ || fd_ < 0) return kEof;
+  std::ptrdiff_t n = platform::read_some(fd_, buffer_, kCapacity);
+  if (n < 0) fatal_system("list in", errno);
+  if (n == 0) {
+    at_end_ = true;
+    return kEof;
+  }
+  next_ = buffer_;
+  end_ = buffer_ + n;
+  return *next_++;
+}
+
+void connect_standard_units() {
+  struct Standard {
+    int number, fd;
+    bool writing;
+  };
+  for (Standard s : {Standard{kErrorUnit, platform::kStderr, true},
+                     Standard{kInputUnit, platform::kStdin, false},
+                     Standard{kOutputUnit, platform::kStdout, true}}) {
+    Unit& unit = io().units[s.number];
+    unit.fd = s.fd;
+    unit.permanent = true;
+    unit.writing = s.writing;
+    // Standard error is unbuffered; a console sees each record as it ends.
+    unit.record_at_a_time = s.fd == platform::kStderr || platform::is_terminal(s.fd);
+    if (!s.writing) unit.in.attach(s.fd);
+  }
+}
+
+int write_out(Unit& unit) {
+  RecordBuffer& out = unit.out;
+  if (out.whole_size() == 0) return 0;
+  platform::ExitSignalsHeld held;
+  std::size_t done = 0;
+  int error = 0;
+  while (done < out.whole_size()) {
+    std::ptrdiff_t n = platform::write_some(unit.fd, out.data() + done, out.whole_size() - done);
+    if (n < 0) {
+      error = errno;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  // Records that could not be written are dropped, never retried: the
+  // failure itself ends the run.
+  out.consume(out.whole_size());
+  return error;
+}
+
+void turn_to_reading(int number, Unit& unit) {
+  if (!unit.writing) return;
+  if (int error = write_out(unit); error != 0) fatal_write(number, error);
+  if (unit.name.empty()) fatal_error("read start", kCantReadMessage);
+  // A unit that OPEN had to create is write-only: reopen it for reading
+  // at the same position.
+  std::int64_t position = platform::seek_relative(unit.fd, 0);
+  int fd = platform::open_file(unit.name.c_str(), platform::OpenMode::kReadWrite);
+  if (fd < 0) fd = platform::open_file(unit.name.c_str(), platform::OpenMode::kReadOnly);
+  if (fd < 0 || (position > 0 && platform::seek_to(fd, position) < 0)) {
+    fatal_error("read start", kCantReadMessage);
+  }
+  platform::close_file(unit.fd);
+  unit.fd = fd;
+  unit.writing = false;
+  unit.in.attach(fd);
+}
+
+void turn_to_writing(Unit& unit) {
+  if (unit.writing) return;
+  // Writing goes on where reading stopped, not where the buffer stopped.
+  if (!unit.permanent)
+    platform::seek_relative(unit.fd, -static_cast<std::int64_t>(unit.in.buffered()));
+  unit.in.attach(-1);
+  unit.writing = true;
+}
+
+void open_unit(int number, std::string name) {
+  Unit& unit = io().units[number];
+  if (unit.connected()) close_unit(unit, false);
+  unit.name = std::move(name);
+  const char* path = unit.name.c_str();
+  int fd = platform::open_file(path, platform::OpenMode::kReadWrite);
+  bool created = false;
+  if (fd < 0) fd = platform::open_file(path, platform::OpenMode::kReadOnly);
+  int read_error = errno;
+  if (fd < 0) {
+    // Created only when missing: an existing file is never emptied.
+    fd = platform::open_file(path, platform::OpenMode::kCreate);
+    created = fd >= 0;
+    if (fd < 0) fatal_system("open", errno == EEXIST ? read_error : errno);
+  }
+  unit.fd = fd;
+  unit.permanent = false;
+  unit.record_at_a_time = false;
+  unit.writing = created;
+  unit.in.attach(created ? -1 : fd);
+}
+
+int close_unit(Unit& unit, bool remove) {
+  if (!unit.connected()) return 0;
+  int error = 0;
+  if (unit.writing) {
+    unit.out.drop_partial();
+    error = write_out(unit);
+    // A file whose last transfer was a write ends where the writing ended.
+    if (!unit.permanent) platform::truncate_at(unit.fd, platform::seek_relative(unit.fd, 0));
+  }
+  if (!unit.permanent) {
+    platform::close_file(unit.fd);
+    if (remove) std::remove(unit.name.c_str());
+  }
+  unit.fd = -1;
+  unit.name.clear();
+  unit.in.attach(-1);
+  return error;
+}
+
+}  // namespace rt

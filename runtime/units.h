@@ -1,0 +1,93 @@
+// The unit table: which stream each unit number is connected to, and the
+// state the statements, OPEN/CLOSE and the exit routine share.
+#pragma once
+
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "reader.h"
+#include "writer.h"
+
+namespace rt {
+
+inline constexpr int kUnitCount = 100;
+inline constexpr int kErrorUnit = 0;
+inline constexpr int kInputUnit = 5;
+inline constexpr int kOutputUnit = 6;
+
+// Buffered reading from a descriptor, as a source for the value reader.
+// The per-byte path is inline; only refilling leaves it.
+class FileSource {
+ public:
+  int get() {
+    if (next_ != end_) [[likely]]
+      return *next_++;
+    return refill_and_get();
+  }
+  void unget() { --next_; }
+
+  void attach(int fd);
+  // Bytes taken from the descriptor but not yet read.
+  std::size_t buffered() const { return static_cast<std::size_t>(end_ - next_); }
+  bool at_end() const { return at_end_; }
+  void clear_end() { at_end_ = false; }
+
+ private:
+  int refill_and_get();
+
+  static constexpr std::size_t kCapacity = 64 * 1024;
+  unsigned char* buffer_ = nullptr;  // kept for the unit's next connection
+  const unsigned char* next_ = nullptr;
+  const unsigned char* end_ = nullptr;
+  int fd_ = -1;
+  bool at_end_ = false;  // sticky: a console is not asked again
+};
+
+struct Unit {
+  int fd = -1;                    // -1: not connected
+  bool permanent = false;         // preconnected: its descriptor is never closed
+  bool writing = false;           // direction of the last transfer
+  bool record_at_a_time = false;  // each whole record is written out at once
+  std::string name;               // empty for a preconnected unit
+  FileSource in;
+  RecordBuffer out;
+
+  bool connected() const { return fd >= 0; }
+};
+
+// Everything the exit routine and the fatal report must be able to see.
+struct IoState {
+  Unit units[kUnitCount];
+  bool initialised = false;
+  volatile std::sig_atomic_t in_progress = 0;  // a statement, OPEN or CLOSE runs
+  int current_unit = 0;                        // the unit the report names
+  bool last_reading = false;                   // direction of the latest READ or WRITE
+  volatile std::sig_atomic_t reporting = 0;    // the fatal report is under way
+  volatile std::sig_atomic_t exit_closed = 0;  // the exit routine's pass ran
+};
+
+// The one state of the run-time; never destroyed, so an exit from a signal
+// handler can still use it.
+IoState& io();
+
+// Connects the preconnected units 0, 5 and 6.
+void connect_standard_units();
+
+// Writes out the whole records of a writing unit. Returns 0, or the errno
+// of the failed write; the records are dropped either way.
+int write_out(Unit& unit);
+
+// Turns the unit to reading or writing before a transfer in that
+// direction; a failure is reported as fatal.
+void turn_to_reading(int number, Unit& unit);
+void turn_to_writing(Unit& unit);
+
+// OPEN with status "unknown" of `name` on the unit; failures are fatal.
+void open_unit(int number, std::string name);
+// CLOSE with status keep, or delete. Returns 0 or the errno of a failed
+// write-out; the unit is disconnected either way.
+int close_unit(Unit& unit, bool remove);
+
+}  // namespace rt
