@@ -130,6 +130,7 @@ ExitSignalsHeld::ExitSignalsHeld() {
   sigemptyset(&hold);
   sigaddset(&hold, SIGINT);
   sigaddset(&hold, SIGTERM);
+  sigaddset(&hold, SIGABRT);
   sigprocmask(SIG_BLOCK, &hold, reinterpret_cast<sigset_t*>(saved_));
 }
 
@@ -150,6 +151,7 @@ bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ign
   sigemptyset(&action.sa_mask);
   sigaddset(&action.sa_mask, SIGINT);
   sigaddset(&action.sa_mask, SIGTERM);
+  sigaddset(&action.sa_mask, SIGABRT);
   action.sa_flags = once ? SA_RESETHAND : 0;
   sigaction(signal, &action, nullptr);
   return true;

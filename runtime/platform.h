@@ -38,7 +38,7 @@ bool is_terminal(int fd);
 // Puts the standard descriptors in the mode the run-time expects.
 void prepare_standard_streams();
 
-// Holds off interrupt and termination requests while whole records are
+// Holds off interrupt, termination and abort requests while whole records are
 // being written out, so that an exit routine run from their handlers never
 // writes the same bytes twice.
 class ExitSignalsHeld {
