@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -11,18 +12,17 @@
 
 namespace rt {
 
-IoState& io() {
-  static IoState* const state = new IoState;
-  return *state;
-}
+constinit NeverDestroyed<IoState> io_state;
 
 void FileSource::attach(int fd) {
   if (fd >= 0 && buffer_ == nullptr) {
-    buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity));
+    buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity + kSlack));
     if (buffer_ == nullptr) throw std::bad_alloc();
+    std::memset(buffer_, 0, kCapacity + kSlack);
   }
   fd_ = fd;
   next_ = end_ = buffer_;
+  if (buffer_ != nullptr) *buffer_ = kSentinel;
   at_end_ = false;
 }
 
@@ -36,7 +36,21 @@ int FileSource::refill_and_get() {
   }
   next_ = buffer_;
   end_ = buffer_ + n;
+  buffer_[n] = kSentinel;
   return *next_++;
+}
+
+bool FileSource::skip_line_slowly() {
+  for (;;) {
+    const void* line_end = std::memchr(next_, '\n', static_cast<std::size_t>(end_ - next_));
+    if (line_end != nullptr) {
+      next_ = static_cast<const unsigned char*>(line_end) + 1;
+      return true;
+    }
+    next_ = end_;
+    if (refill_and_get() == kEof) return false;
+    --next_;  // the byte refilling took is looked at again
+  }
 }
 
 void connect_standard_units() {
@@ -77,8 +91,7 @@ int write_out(Unit& unit) {
   return error;
 }
 
-void turn_to_reading(int number, Unit& unit) {
-  if (!unit.writing) return;
+void switch_to_reading(int number, Unit& unit) {
   if (int error = write_out(unit); error != 0) fatal_write(number, error);
   if (unit.name.empty()) fatal_error("read start", kCantReadMessage);
   // A unit that OPEN had to create is write-only: reopen it for reading
@@ -95,8 +108,7 @@ void turn_to_reading(int number, Unit& unit) {
   unit.in.attach(fd);
 }
 
-void turn_to_writing(Unit& unit) {
-  if (unit.writing) return;
+void switch_to_writing(Unit& unit) {
   // Writing goes on where reading stopped, not where the buffer stopped.
   if (!unit.permanent)
     platform::seek_relative(unit.fd, -static_cast<std::int64_t>(unit.in.buffered()));

@@ -18,9 +18,13 @@ inline constexpr int kInputUnit = 5;
 inline constexpr int kOutputUnit = 6;
 
 // Buffered reading from a descriptor, as a source for the value reader.
-// The per-byte path is inline; only refilling leaves it.
+// The per-byte path is inline; only refilling leaves it. The byte after the
+// buffered ones is always kSentinel, which is neither a digit nor a blank,
+// so scans over the buffer stop there without counting.
 class FileSource {
  public:
+  static constexpr unsigned char kSentinel = '\0';
+
   int get() {
     if (next_ != end_) [[likely]]
       return *next_++;
@@ -31,14 +35,31 @@ class FileSource {
   void attach(int fd);
   // Bytes taken from the descriptor but not yet read.
   std::size_t buffered() const { return static_cast<std::size_t>(end_ - next_); }
+  const unsigned char* buffered_begin() const { return next_; }
+  const unsigned char* buffered_end() const { return end_; }
+  // Marks the buffered bytes before `next` as read.
+  void consume_to(const unsigned char* next) { next_ = next; }
+  // Skips the rest of the record and its line end; false when the file
+  // ended first.
+  bool skip_line() {
+    if (next_ != end_ && *next_ == '\n') [[likely]] {
+      ++next_;
+      return true;
+    }
+    return skip_line_slowly();
+  }
   bool at_end() const { return at_end_; }
   void clear_end() { at_end_ = false; }
 
  private:
   int refill_and_get();
+  bool skip_line_slowly();
 
   static constexpr std::size_t kCapacity = 64 * 1024;
-  unsigned char* buffer_ = nullptr;  // kept for the unit's next connection
+  // The sentinel and seven more bytes, so that a word can be read at any
+  // buffered byte.
+  static constexpr std::size_t kSlack = 8;
+  unsigned char* buffer_ = nullptr;  // kCapacity + kSlack; kept for the next connection
   const unsigned char* next_ = nullptr;
   const unsigned char* end_ = nullptr;
   int fd_ = -1;
@@ -68,21 +89,40 @@ struct IoState {
   volatile std::sig_atomic_t exit_closed = 0;  // the exit routine's pass ran
 };
 
-// The one state of the run-time; never destroyed, so an exit from a signal
-// handler can still use it.
-IoState& io();
+// Holds a value that is never destroyed.
+template <class T>
+union NeverDestroyed {
+  T value;
+  constexpr NeverDestroyed() : value() {}
+  ~NeverDestroyed() {}
+};
+
+// The one state of the run-time. It is never destroyed, so an exit from a
+// signal handler, which runs after static destructors could, can use it.
+extern NeverDestroyed<IoState> io_state;
+inline IoState& io() {
+  return io_state.value;
+}
 
 // Connects the preconnected units 0, 5 and 6.
 void connect_standard_units();
 
 // Writes out the whole records of a writing unit. Returns 0, or the errno
 // of the failed write; the records are dropped either way.
-int write_out(Unit& unit);
+[[gnu::noinline]] int write_out(Unit& unit);
 
 // Turns the unit to reading or writing before a transfer in that
 // direction; a failure is reported as fatal.
-void turn_to_reading(int number, Unit& unit);
-void turn_to_writing(Unit& unit);
+[[gnu::noinline]] void switch_to_reading(int number, Unit& unit);
+[[gnu::noinline]] void switch_to_writing(Unit& unit);
+inline void turn_to_reading(int number, Unit& unit) {
+  if (unit.writing) [[unlikely]]
+    switch_to_reading(number, unit);
+}
+inline void turn_to_writing(Unit& unit) {
+  if (!unit.writing) [[unlikely]]
+    switch_to_writing(unit);
+}
 
 // OPEN with status "unknown" of `name` on the unit; failures are fatal.
 void open_unit(int number, std::string name);

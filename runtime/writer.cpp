@@ -1,9 +1,9 @@
 #include "writer.h"
 
 #include <atomic>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <new>
 
 namespace rt {
@@ -12,13 +12,55 @@ namespace {
 
 constexpr std::size_t kInitialCapacity = 64 * 1024 + 256;
 
-// Writes the decimal digits of `magnitude` backwards, ending at `end`.
-char* format_digits(std::uint64_t magnitude, char* end) {
-  do {
-    *--end = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  return end;
+constexpr std::uint64_t kPowersOf10[] = {0,
+                                         10ull,
+                                         100ull,
+                                         1000ull,
+                                         10000ull,
+                                         100000ull,
+                                         1000000ull,
+                                         10000000ull,
+                                         100000000ull,
+                                         1000000000ull,
+                                         10000000000ull,
+                                         100000000000ull,
+                                         1000000000000ull,
+                                         10000000000000ull,
+                                         100000000000000ull,
+                                         1000000000000000ull,
+                                         10000000000000000ull,
+                                         100000000000000000ull,
+                                         1000000000000000000ull,
+                                         10000000000000000000ull};
+
+// Returns the number of decimal digits of n; 1 for zero.
+std::size_t count_digits(std::uint64_t n) {
+  // bit_width * 1233 / 4096 is log10 of the bit width's power of two,
+  // at most one below the answer.
+  std::size_t t = (static_cast<std::size_t>(std::bit_width(n | 1)) * 1233) >> 12;
+  return t - (n < kPowersOf10[t]) + 1;
+}
+
+constexpr char kDigitPairs[] =
+    "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546"
+    "4748495051525354555657585960616263646566676869707172737475767778798081828384858687888990919293"
+    "949596979899";
+
+// Writes the decimal digits of `magnitude` backwards, ending at `end`, two
+// at a time.
+void format_digits(std::uint64_t magnitude, char* end) {
+  while (magnitude >= 100) {
+    const char* pair = kDigitPairs + 2 * (magnitude % 100);
+    magnitude /= 100;
+    *--end = pair[1];
+    *--end = pair[0];
+  }
+  if (magnitude >= 10) {
+    *--end = kDigitPairs[2 * magnitude + 1];
+    *--end = kDigitPairs[2 * magnitude];
+  } else {
+    *--end = static_cast<char>('0' + magnitude);
+  }
 }
 
 }  // namespace
@@ -36,17 +78,6 @@ void RecordBuffer::grow(std::size_t needed) {
   std::atomic_signal_fence(std::memory_order_seq_cst);
   capacity_ = capacity;
   std::free(old);
-}
-
-void RecordBuffer::put(const char* bytes, std::size_t count) {
-  if (capacity_ - size_ < count) grow(size_ + count);
-  std::memcpy(data_ + size_, bytes, count);
-  size_ += count;
-}
-
-void RecordBuffer::put(char byte) {
-  if (size_ == capacity_) grow(size_ + 1);
-  data_[size_++] = byte;
 }
 
 void RecordBuffer::end_record(std::string_view line_end) {
@@ -79,20 +110,17 @@ void RecordWriter::text(const char* bytes, std::size_t length) {
 }
 
 void RecordWriter::integer(std::int64_t value) {
-  // Sign, blank and digits: digits10 + 1 digits plus two.
-  char buffer[std::numeric_limits<std::int64_t>::digits10 + 3];
-  char* end = buffer + sizeof buffer;
   // The magnitude in unsigned arithmetic, so the most negative value has one.
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = ~magnitude + 1;
-  char* first = format_digits(magnitude, end);
-  std::size_t digits = static_cast<std::size_t>(end - first);
+  const std::size_t digits = count_digits(magnitude);
   if (column_ != 0 && column_ + digits >= kLineLength) end_record();
-  if (value < 0) *--first = '-';
-  *--first = ' ';
-  std::size_t length = static_cast<std::size_t>(end - first);
-  out_->put(first, length);
+  const std::size_t length = digits + (value < 0 ? 2 : 1);
+  char* to = out_->reserve(length);
+  to[0] = ' ';
+  to[1] = '-';  // overwritten by the first digit when not negative
+  format_digits(magnitude, to + length);
+  out_->advance(length);
   column_ += length;
 }
-
 }  // namespace rt

@@ -4,9 +4,40 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace rt {
+
+// Copies `count` bytes. Records are built from short items, for which a
+// call to the library's copy costs more than the copy itself.
+inline void copy_short(char* to, const char* from, std::size_t count) {
+  if (count > 32) {
+    std::memcpy(to, from, count);
+  } else if (count > 16) {  // two overlapping pairs of words
+    std::uint64_t words[4];
+    std::memcpy(words, from, 16);
+    std::memcpy(words + 2, from + count - 16, 16);
+    std::memcpy(to, words, 16);
+    std::memcpy(to + count - 16, words + 2, 16);
+  } else if (count >= 8) {  // two overlapping words
+    std::uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + count - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + count - 8, &tail, 8);
+  } else if (count >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + count - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + count - 4, &tail, 4);
+  } else if (count != 0) {  // 1 to 3 bytes: first, middle, last
+    to[0] = from[0];
+    to[count / 2] = from[count / 2];
+    to[count - 1] = from[count - 1];
+  }
+}
 
 // Output bytes of one unit: whole records waiting to be written out, then
 // the record being built. Only whole records are ever written out, so an
@@ -17,8 +48,21 @@ class RecordBuffer {
   RecordBuffer(const RecordBuffer&) = delete;
   RecordBuffer& operator=(const RecordBuffer&) = delete;
 
-  void put(const char* bytes, std::size_t count);
-  void put(char byte);
+  void put(const char* bytes, std::size_t count) {
+    copy_short(reserve(count), bytes, count);
+    size_ += count;
+  }
+  void put(char byte) {
+    *reserve(1) = byte;
+    ++size_;
+  }
+  // Room for `count` more bytes of the record being built; advance() then
+  // takes in as many as were written there.
+  char* reserve(std::size_t count) {
+    if (capacity_ - size_ < count) grow(size_ + count);
+    return data_ + size_;
+  }
+  void advance(std::size_t count) { size_ += count; }
   // Makes the record being built whole.
   void end_record(std::string_view line_end);
   // Forgets the record being built.
@@ -54,8 +98,10 @@ class RecordWriter {
     column_ = 0;
   }
 
-  void text(const char* bytes, std::size_t length);
-  void integer(std::int64_t value);
+  // Kept out of line: inlined together into one dispatcher, they would make
+  // every item pay for the registers of both.
+  [[gnu::noinline]] void text(const char* bytes, std::size_t length);
+  [[gnu::noinline]] void integer(std::int64_t value);
   // The end of the statement: ends the record in progress.
   void finish() { end_record(); }
 

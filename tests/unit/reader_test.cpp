@@ -189,3 +189,83 @@ TEST(ReadInteger, ValueAtEndOfFileWithoutLineEnd) {
 }
 
 }  // namespace
+
+// A buffered source over a string, ending in the sentinel and slack bytes
+// the plain-record path relies on.
+class PaddedSource {
+ public:
+  explicit PaddedSource(std::string_view text) : bytes_(text) { bytes_.append(8, '\0'); }
+  const unsigned char* buffered_begin() const { return data() + pos_; }
+  const unsigned char* buffered_end() const { return data() + bytes_.size() - 8; }
+  void consume_to(const unsigned char* next) { pos_ = static_cast<std::size_t>(next - data()); }
+  std::string_view rest() const {
+    return std::string_view(bytes_).substr(pos_, bytes_.size() - 8 - pos_);
+  }
+
+ private:
+  const unsigned char* data() const {
+    return reinterpret_cast<const unsigned char*>(bytes_.data());
+  }
+  std::string bytes_;
+  std::size_t pos_ = 0;
+};
+
+TEST(ReadPlainInteger, AgreesWithTheFullReaderOrDeclines) {
+  const char* const inputs[] = {
+      "2\n",
+      "999983\n",
+      "  -12\n",
+      "\t+7 rest\n",
+      "0\n",
+      "00000000000000000012\n",
+      "1234567\n",
+      "12345678\n",
+      "123456789012345678\n",
+      "1234567890123456789\n",
+      "-999999999999999999\n",
+      "7,8\n",
+      "7/\n",
+      "5\r\n",
+      "12abc\n",
+      "12.0\n",
+      "1e3\n",
+      "12+\n",
+      "3*11\n",
+      "\n5\n",
+      "-\n",
+      "",
+      "42",  // the last: no byte after it
+  };
+  for (const char* input : inputs) {
+    SCOPED_TRACE(input);
+    PaddedSource plain(input);
+    std::int64_t fast = kUnset;
+    if (!rt::read_plain_integer(plain, fast)) {
+      EXPECT_EQ(fast, kUnset);
+      EXPECT_EQ(plain.rest(), std::string_view(input));
+      continue;
+    }
+    StringSource full(input);
+    std::int64_t slow = kUnset;
+    ASSERT_EQ(rt::read_integer(full, slow), ReadStatus::kValue);
+    EXPECT_EQ(fast, slow);
+    EXPECT_EQ(plain.rest(), full.rest());
+  }
+}
+
+TEST(ReadPlainInteger, EveryDigitCountAndSign) {
+  std::uint64_t value = 0;
+  for (int digits = 1; digits <= 18; ++digits) {
+    value = value * 10 + static_cast<std::uint64_t>(digits % 10);
+    for (const char* sign : {"", "-", "+"}) {
+      std::string text(sign);
+      text += std::to_string(value);
+      text += '\n';
+      PaddedSource source(text);
+      std::int64_t read = 0;
+      ASSERT_TRUE(rt::read_plain_integer(source, read)) << text;
+      const auto expected = static_cast<std::int64_t>(value);
+      EXPECT_EQ(read, *sign == '-' ? -expected : expected) << text;
+    }
+  }
+}
