@@ -20,7 +20,7 @@ struct Statement {
   Unit* unit = nullptr;
   int number = 0;
   bool list_ended = false;  // a slash ended the input list
-  rt::RecordWriter writer{rt::platform::kLineEnd};
+  rt::RecordWriter writer;
 };
 Statement statement;
 

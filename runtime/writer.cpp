@@ -80,8 +80,8 @@ void RecordBuffer::grow(std::size_t needed) {
   std::free(old);
 }
 
-void RecordBuffer::end_record(std::string_view line_end) {
-  put(line_end.data(), line_end.size());
+void RecordBuffer::end_record() {
+  put(platform::kLineEnd, platform::kLineEndLength);
   // The bytes must be in place before the record counts as whole.
   std::atomic_signal_fence(std::memory_order_seq_cst);
   whole_ = size_;
@@ -95,7 +95,7 @@ void RecordBuffer::consume(std::size_t count) {
 }
 
 void RecordWriter::end_record() {
-  out_->end_record(line_end_);
+  out_->end_record();
   column_ = 0;
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform.h"
+
 namespace rt {
 
 // Copies `count` bytes. Records are built from short items, for which a
@@ -63,8 +65,8 @@ class RecordBuffer {
     return data_ + size_;
   }
   void advance(std::size_t count) { size_ += count; }
-  // Makes the record being built whole.
-  void end_record(std::string_view line_end);
+  // Makes the record being built whole, with the platform's line end.
+  void end_record();
   // Forgets the record being built.
   void drop_partial() { size_ = whole_; }
 
@@ -75,7 +77,7 @@ class RecordBuffer {
   void consume(std::size_t count);
 
  private:
-  void grow(std::size_t needed);
+  [[gnu::noinline]] void grow(std::size_t needed);
 
   char* data_ = nullptr;  // never freed: the exit path may still read it
   std::size_t capacity_ = 0;
@@ -89,8 +91,6 @@ class RecordBuffer {
 class RecordWriter {
  public:
   static constexpr std::size_t kLineLength = 80;
-
-  explicit RecordWriter(std::string_view line_end) : line_end_(line_end) {}
 
   // Starts a statement whose records go to `out`.
   void begin(RecordBuffer& out) {
@@ -109,7 +109,6 @@ class RecordWriter {
   void end_record();
 
   RecordBuffer* out_ = nullptr;
-  std::string_view line_end_;
   std::size_t column_ = 0;
 };
 

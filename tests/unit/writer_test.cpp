@@ -17,7 +17,7 @@ using Item = std::variant<std::string, std::int64_t>;
 // The whole records that one statement with these items produces.
 std::string write_statement(const std::vector<Item>& items) {
   rt::RecordBuffer buffer;
-  rt::RecordWriter writer("\n");
+  rt::RecordWriter writer;
   writer.begin(buffer);
   for (const Item& item : items) {
     if (const auto* text = std::get_if<std::string>(&item)) {
@@ -85,7 +85,7 @@ TEST(RecordWriter, ColumnRules) {
 TEST(RecordBuffer, OnlyWholeRecordsAreWhole) {
   rt::RecordBuffer buffer;
   buffer.put("first", 5);
-  buffer.end_record("\n");
+  buffer.end_record();
   buffer.put("half", 4);
   EXPECT_EQ(std::string(buffer.data(), buffer.whole_size()), "first\n");
   buffer.consume(buffer.whole_size());
@@ -94,7 +94,7 @@ TEST(RecordBuffer, OnlyWholeRecordsAreWhole) {
   // A record far larger than the buffer grows it and stays whole.
   std::string big(300000, 'x');
   buffer.put(big.data(), big.size());
-  buffer.end_record("\n");
+  buffer.end_record();
   EXPECT_EQ(std::string(buffer.data(), buffer.whole_size()), "half" + big + "\n");
 }
 
