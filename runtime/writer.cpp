@@ -47,19 +47,18 @@ constexpr char kDigitPairs[] =
     "949596979899";
 
 // Writes the decimal digits of `magnitude` backwards, ending at `end`, two
-// at a time.
-void format_digits(std::uint64_t magnitude, char* end) {
+// at a time. Table values fit 32 bits, whose division is the cheaper one.
+template <class UInt>
+void format_digits(UInt magnitude, char* end) {
   while (magnitude >= 100) {
-    const char* pair = kDigitPairs + 2 * (magnitude % 100);
+    end -= 2;
+    std::memcpy(end, kDigitPairs + 2 * (magnitude % 100), 2);
     magnitude /= 100;
-    *--end = pair[1];
-    *--end = pair[0];
   }
   if (magnitude >= 10) {
-    *--end = kDigitPairs[2 * magnitude + 1];
-    *--end = kDigitPairs[2 * magnitude];
+    std::memcpy(end - 2, kDigitPairs + 2 * magnitude, 2);
   } else {
-    *--end = static_cast<char>('0' + magnitude);
+    end[-1] = static_cast<char>('0' + magnitude);
   }
 }
 
@@ -101,12 +100,12 @@ void RecordWriter::end_record() {
 
 void RecordWriter::text(const char* bytes, std::size_t length) {
   if (column_ != 0 && column_ + length >= kLineLength) end_record();
-  if (column_ == 0) {
-    out_->put(' ');
-    column_ = 1;
-  }
-  out_->put(bytes, length);
-  column_ += length;
+  const std::size_t blank = column_ == 0 ? 1 : 0;
+  char* to = out_->reserve(blank + length);
+  if (blank != 0) *to = ' ';
+  copy_short(to + blank, bytes, length);
+  out_->advance(blank + length);
+  column_ += blank + length;
 }
 
 void RecordWriter::integer(std::int64_t value) {
@@ -119,7 +118,11 @@ void RecordWriter::integer(std::int64_t value) {
   char* to = out_->reserve(length);
   to[0] = ' ';
   to[1] = '-';  // overwritten by the first digit when not negative
-  format_digits(magnitude, to + length);
+  if (magnitude >> 32 == 0) {
+    format_digits(static_cast<std::uint32_t>(magnitude), to + length);
+  } else {
+    format_digits(magnitude, to + length);
+  }
   out_->advance(length);
   column_ += length;
 }
