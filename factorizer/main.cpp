@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "io.h"
+#include "runtime.h"
 
 namespace {
 

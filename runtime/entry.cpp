@@ -3,7 +3,7 @@
 // bring their own entry, can link the run-time.
 #include <cstdlib>
 
-#include "io.h"
+#include "runtime.h"
 
 int main(int argc, char** argv) {
   f_setarg(argc, argv);

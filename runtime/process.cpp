@@ -2,9 +2,9 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "io.h"
 #include "platform.h"
 #include "report.h"
+#include "runtime.h"
 #include "units.h"
 
 namespace {

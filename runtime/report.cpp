@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "io.h"
 #include "platform.h"
+#include "runtime.h"
 #include "units.h"
 
 namespace rt {

@@ -2,10 +2,10 @@
 #include <cerrno>
 #include <string>
 
-#include "io.h"
 #include "platform.h"
 #include "reader.h"
 #include "report.h"
+#include "runtime.h"
 #include "units.h"
 #include "writer.h"
 
