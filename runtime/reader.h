@@ -86,21 +86,22 @@ int skip_blanks(Source& s) {
   }
 }
 
-// After "count*": true when the value is empty (a separator or line end
-// follows), with nothing consumed but a CR LF pair.
+// After "count*": kNull when the value is empty (a separator or line end
+// follows), with nothing consumed but a CR LF pair; kInvalidNumber for a
+// lone CR, which starts the value and ends it at once; else kValue with
+// nothing consumed.
 template <class Source>
-bool repeated_value_is_null(Source& s) {
+ReadStatus after_repeat_count(Source& s) {
   int c = s.get();
-  if (c == kEof || is_blank(c) || ends_list_item(c)) return true;
+  if (c == kEof || is_blank(c) || ends_list_item(c)) return ReadStatus::kNull;
   if (c == '\r') {
     int next = s.get();
-    if (next == '\n') return true;
+    if (next == '\n') return ReadStatus::kNull;
     if (next != kEof) s.unget();
-    // The lone CR starts the value; it ends it at once as an invalid one.
-    return false;
+    return ReadStatus::kInvalidNumber;
   }
   s.unget();
-  return false;
+  return ReadStatus::kValue;
 }
 
 inline ReadStatus check_repeat_count(bool minus, int significant) {
@@ -195,7 +196,7 @@ ReadStatus scan_real(Source& s, int c, bool after_count, float& out) {
     if (ReadStatus st = check_repeat_count(minus, r.significant); st != ReadStatus::kValue) {
       return st;
     }
-    if (repeated_value_is_null(s)) return ReadStatus::kNull;
+    if (ReadStatus st = after_repeat_count(s); st != ReadStatus::kValue) return st;
     return scan_real(s, s.get(), true, out);
   }
   if (c == '.') c = scan_fraction(s, s.get(), r);
@@ -250,7 +251,7 @@ ReadStatus scan_integer(Source& s, int c, bool after_count, std::int64_t& out) {
     if (ReadStatus st = check_repeat_count(minus, significant); st != ReadStatus::kValue) {
       return st;
     }
-    if (repeated_value_is_null(s)) return ReadStatus::kNull;
+    if (ReadStatus st = after_repeat_count(s); st != ReadStatus::kValue) return st;
     return scan_integer(s, s.get(), true, out);
   }
   if (c == '.') return ReadStatus::kInvalidInteger;
@@ -268,6 +269,8 @@ template <class Source>
 ReadStatus start_value(Source& s, int& c) {
   c = skip_blanks(s);
   if (c == kEof) return ReadStatus::kEndOfFile;
+  // A lone CR starts no value, and the byte after it is already pushed back.
+  if (c == '\r') return ReadStatus::kInvalidNumber;
   if (ends_list_item(c)) return null_for(c);
   return ReadStatus::kValue;
 }
