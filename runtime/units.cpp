@@ -12,7 +12,7 @@
 
 namespace rt {
 
-constinit NeverDestroyed<IoState> io_state;
+NeverDestroyed<IoState> io_state;
 
 void FileSource::attach(int fd) {
   if (fd >= 0 && buffer_ == nullptr) {
@@ -71,6 +71,23 @@ void connect_standard_units() {
   }
 }
 
+namespace {
+
+// A write that fails part way leaves the file ending inside a record. A
+// file that can be positioned is cut back to its last whole record; the
+// bytes `written` by this write-out started on a record boundary.
+void cut_back_to_whole_record(int fd, const char* written, std::size_t count) {
+  std::size_t whole = count;
+  while (whole > 0 && written[whole - 1] != '\n') --whole;
+  if (whole == count) return;
+  std::int64_t end = platform::seek_relative(fd, 0);
+  if (end < 0) return;  // a pipe or a terminal: nothing to cut back
+  std::int64_t cut = end - static_cast<std::int64_t>(count - whole);
+  if (platform::truncate_at(fd, cut) == 0) platform::seek_to(fd, cut);
+}
+
+}  // namespace
+
 int write_out(Unit& unit) {
   RecordBuffer& out = unit.out;
   if (out.whole_size() == 0) return 0;
@@ -81,6 +98,7 @@ int write_out(Unit& unit) {
     std::ptrdiff_t n = platform::write_some(unit.fd, out.data() + done, out.whole_size() - done);
     if (n < 0) {
       error = errno;
+      cut_back_to_whole_record(unit.fd, out.data(), done);
       break;
     }
     done += static_cast<std::size_t>(n);

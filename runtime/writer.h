@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -47,6 +48,7 @@ inline void copy_short(char* to, const char* from, std::size_t count) {
 class RecordBuffer {
  public:
   RecordBuffer() = default;
+  ~RecordBuffer() { std::free(data_); }  // a unit's buffer is never destroyed
   RecordBuffer(const RecordBuffer&) = delete;
   RecordBuffer& operator=(const RecordBuffer&) = delete;
 
