@@ -162,8 +162,12 @@ std::int32_t do_lio(const rt::Word* type, const rt::Word* count, void* item, rt:
   return 0;
 }
 
+// OPEN and CLOSE allocate and free: an exit routine run from a handler
+// in the middle of that could find the allocator locked, so the requests
+// wait until they are done.
 std::int32_t f_open(const rt::OpenList* list) {
   begin(list->unit, "open");
+  rt::platform::ExitSignalsHeld held;
   // Trailing blanks are not part of the name.
   rt::Word length = list->filelen;
   while (length > 0 && list->file[length - 1] == ' ') --length;
@@ -174,6 +178,7 @@ std::int32_t f_open(const rt::OpenList* list) {
 
 std::int32_t f_clos(const rt::CloseList* list) {
   Unit& unit = begin(list->unit, "close");
+  rt::platform::ExitSignalsHeld held;
   bool remove = list->stat != nullptr && (list->stat[0] == 'd' || list->stat[0] == 'D');
   int number = list->unit;
   if (int error = rt::close_unit(unit, remove); error != 0) rt::fatal_write(number, error);

@@ -69,6 +69,9 @@ void RecordBuffer::grow(std::size_t needed) {
   while (capacity < needed) capacity *= 2;
   // A fresh block filled before it replaces the old one: an exit routine
   // running from a signal handler sees one complete buffer or the other.
+  // It never runs in the middle of the allocation, which may hold a lock
+  // that exiting needs.
+  platform::ExitSignalsHeld held;
   char* fresh = static_cast<char*>(std::malloc(capacity));
   if (fresh == nullptr) throw std::bad_alloc();
   if (size_ != 0) std::memcpy(fresh, data_, size_);
