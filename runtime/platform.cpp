@@ -9,6 +9,10 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdio>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,14 +23,88 @@ namespace rt::platform {
 
 #ifdef _WIN32
 
+namespace {
+
+// A console event (Ctrl-C) reaches its signal handler on a thread that the
+// system starts for it, while the main thread may be halfway through a record
+// or blocked in a read. The handler runs only where the main thread has
+// nothing half done: at once if it is waiting for standard input (then this
+// thread runs it, and the main thread never comes back from its read), or
+// else when the main thread next reads or finishes writing out its records.
+// Either way one delivery only: the first to take it ends the process.
+enum MainState : LONG { kBusy, kWaitingForInput, kEnding };
+volatile LONG main_state = kBusy;
+volatile LONG pending_signal = 0;
+volatile LONG records_held = 0;
+DWORD main_thread_id = 0;
+SignalHandler handlers[NSIG] = {};
+bool handler_stays[NSIG] = {};
+
+[[noreturn]] void wait_for_the_end() {
+  for (;;) Sleep(INFINITE);  // the thread that took the delivery ends the process
+}
+
+void run_handler(int signal) {
+  handlers[signal](signal);
+  wait_for_the_end();  // handlers never return; this covers one that did
+}
+
+// On the main thread: runs a pending handler unless a delivery was taken.
+void deliver_pending() {
+  LONG signal = pending_signal;
+  if (signal != 0 && records_held == 0 &&
+      InterlockedCompareExchange(&main_state, kEnding, kBusy) == kBusy) {
+    run_handler(signal);
+  }
+}
+
+// What the C run-time calls for every handled signal.
+void forward(int signal) {
+  if (handler_stays[signal]) std::signal(signal, forward);
+  if (GetCurrentThreadId() == main_thread_id) {  // raised by the program itself
+    InterlockedExchange(&main_state, kEnding);
+    run_handler(signal);
+  }
+  InterlockedCompareExchange(&pending_signal, signal, 0);
+  if (InterlockedCompareExchange(&main_state, kEnding, kWaitingForInput) == kWaitingForInput) {
+    run_handler(pending_signal);
+  }
+  wait_for_the_end();
+}
+
+// A read of standard input, during which a console event ends the process
+// from its own thread.
+std::ptrdiff_t read_standard_input(void* buffer, unsigned size) {
+  deliver_pending();
+  InterlockedExchange(&main_state, kWaitingForInput);
+  if (pending_signal != 0) {  // arrived just before the wait began
+    if (InterlockedCompareExchange(&main_state, kBusy, kWaitingForInput) != kWaitingForInput)
+      wait_for_the_end();
+    deliver_pending();
+  }
+  int n = _read(kStdin, buffer, size);
+  if (InterlockedCompareExchange(&main_state, kBusy, kWaitingForInput) != kWaitingForInput)
+    wait_for_the_end();
+  // Ctrl-C also ends a console read with nothing, a moment before its
+  // handler's thread starts: that is no end of input.
+  if (n <= 0 && _isatty(kStdin)) {
+    for (int k = 0; k < 25 && pending_signal == 0; ++k) Sleep(10);
+  }
+  deliver_pending();
+  return n;
+}
+
+}  // namespace
+
 int open_file(const char* name, OpenMode mode) {
   switch (mode) {
     case OpenMode::kReadWrite:
-      return _open(name, _O_RDWR | _O_BINARY);
+      return _open(name, _O_RDWR | _O_BINARY | _O_NOINHERIT);
     case OpenMode::kReadOnly:
-      return _open(name, _O_RDONLY | _O_BINARY);
+      return _open(name, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
     case OpenMode::kCreate:
-      return _open(name, _O_WRONLY | _O_BINARY | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
+      return _open(name, _O_WRONLY | _O_BINARY | _O_NOINHERIT | _O_CREAT | _O_EXCL,
+                   _S_IREAD | _S_IWRITE);
   }
   return -1;
 }
@@ -36,6 +114,8 @@ int close_file(int fd) {
 }
 
 std::ptrdiff_t read_some(int fd, void* buffer, std::size_t size) {
+  if (fd == kStdin) return read_standard_input(buffer, static_cast<unsigned>(size));
+  deliver_pending();
   return _read(fd, buffer, static_cast<unsigned>(size));
 }
 
@@ -62,14 +142,23 @@ void prepare_standard_streams() {
   _setmode(kStderr, _O_BINARY);
 }
 
-// Console signals arrive on their own thread on this platform; there is no
-// mask to hold them off, so records are simply written as they stand.
-ExitSignalsHeld::ExitSignalsHeld() : saved_{} {}
-ExitSignalsHeld::~ExitSignalsHeld() {}
+// No mask here: a console event waits for the count to drop to zero.
+ExitSignalsHeld::ExitSignalsHeld() : saved_{} {
+  InterlockedIncrement(&records_held);
+}
+ExitSignalsHeld::~ExitSignalsHeld() {
+  if (InterlockedDecrement(&records_held) == 0 && GetCurrentThreadId() == main_thread_id)
+    deliver_pending();
+}
 
-bool install_handler(int signal, SignalHandler handler, bool /*once*/, bool keep_ignored) {
-  // signal() here always resets the action to default before the handler.
-  SignalHandler previous = std::signal(signal, handler);
+bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored) {
+  if (signal < 0 || signal >= NSIG) return false;
+  if (main_thread_id == 0) main_thread_id = GetCurrentThreadId();
+  handlers[signal] = handler;
+  // signal() here always sets the action back to default before the
+  // handler runs; a handler that stays is put back by forward().
+  handler_stays[signal] = !once;
+  SignalHandler previous = std::signal(signal, forward);
   if (keep_ignored && previous == SIG_IGN) {
     std::signal(signal, SIG_IGN);
     return false;
@@ -79,14 +168,29 @@ bool install_handler(int signal, SignalHandler handler, bool /*once*/, bool keep
 
 #else
 
+namespace {
+
+// A data file must never take the place of a closed standard descriptor:
+// the fatal report would then be written into it.
+int above_standard(int fd) {
+  if (fd < 0 || fd > kStderr) return fd;
+  int moved = fcntl(fd, F_DUPFD_CLOEXEC, kStderr + 1);
+  int error = errno;
+  ::close(fd);
+  errno = error;
+  return moved;
+}
+
+}  // namespace
+
 int open_file(const char* name, OpenMode mode) {
   switch (mode) {
     case OpenMode::kReadWrite:
-      return ::open(name, O_RDWR | O_CLOEXEC);
+      return above_standard(::open(name, O_RDWR | O_CLOEXEC));
     case OpenMode::kReadOnly:
-      return ::open(name, O_RDONLY | O_CLOEXEC);
+      return above_standard(::open(name, O_RDONLY | O_CLOEXEC));
     case OpenMode::kCreate:
-      return ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      return above_standard(::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   }
   return -1;
 }
