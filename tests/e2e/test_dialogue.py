@@ -1,10 +1,14 @@
 """The menu, the continue prompt, console input errors and signals."""
+import os
 import signal
+import subprocess
+import time
 import unittest
 
 from harness import (ABORT, ASK, CANCEL, FROM_FILE, LE, MENU, NUMBER_PROMPT,
-                     POSIX, RESTART, RETRY, TABLE, EndToEnd, echo,
-                     end_of_input, fatal, run, run_signalled)
+                     POSIX_HOST, RESTART, RETRY, TABLE, TIMEOUT, WRAPPER, BIN,
+                     EndToEnd, Result, _collect, _prepare, echo,
+                     end_of_input, fatal, reports, run, run_signalled)
 
 # factor.txt and the typed number both hold 1, which has no report line, so a
 # pass shows only which option ran.
@@ -92,7 +96,7 @@ class Dialogue(EndToEnd):
         self.expect(b"1\n1\n0\n", ONE_PASS + CANCEL, files=FILES,
                     args=["2", "-h", "--help", "factor.txt"])
 
-    @unittest.skipUnless(POSIX, "needs /dev/full")
+    @unittest.skipUnless(POSIX_HOST, "needs /dev/full")
     def test_failed_write_of_standard_output(self):
         with open("/dev/full", "wb") as full:
             result = run(b"1\n1\n0\n", FILES, stdout=full)
@@ -100,14 +104,36 @@ class Dialogue(EndToEnd):
                     direction=b"writing")
         self.verify(result, None, err, ABORT, FILES)
 
-    @unittest.skipUnless(POSIX, "needs POSIX signals")
+    @unittest.skipUnless(POSIX_HOST, "needs POSIX signals")
     def test_signals(self):
         for name, sig, stdin, out, err, ending in SIGNALS:
             with self.subTest(name):
                 result = run_signalled(stdin, out, sig, FILES)
                 self.verify(result, out, err + LE, ending, FILES)
 
-    @unittest.skipUnless(POSIX, "needs POSIX signals")
+    @unittest.skipUnless(POSIX_HOST, "needs POSIX signals")
+    def test_interrupt_while_records_are_written(self):
+        # Nothing reads the full pipe, so the interrupt comes in the middle
+        # of a write: the run still ends after whole records, each once.
+        full = MENU + NUMBER_PROMPT + echo(0) + reports(0) + ASK
+        folder = _prepare(FILES)
+        p = subprocess.Popen(WRAPPER + [BIN], cwd=folder.name,
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        p.stdin.write(b"1\n0\n")
+        p.stdin.flush()
+        seen = b""
+        while len(seen) < 200000:
+            seen += os.read(p.stdout.fileno(), 65536)
+        p.send_signal(signal.SIGINT)
+        time.sleep(0.5)
+        out, err = p.communicate(timeout=TIMEOUT)
+        result = Result(seen + out, err, p.returncode, _collect(folder))
+        self.verify(result, None, b"Interrupt" + LE, 1, FILES)
+        self.assertTrue(full.startswith(result.stdout), "not the output")
+        self.assertTrue(result.stdout.endswith(LE), "half a record")
+
+    @unittest.skipUnless(POSIX_HOST, "needs POSIX signals")
     def test_interrupt_ignored_from_the_start_stays_ignored(self):
         result = run_signalled(b"", MENU, signal.SIGINT, FILES,
                                then=b"1\n1\n0\n", ignore_interrupt=True)
