@@ -1,5 +1,4 @@
 // The statement calls: list-directed READ and WRITE, OPEN and CLOSE.
-#include <cerrno>
 #include <string>
 
 #include "platform.h"
@@ -18,7 +17,6 @@ using rt::Unit;
 // The statement in progress. Only one ever runs.
 struct Statement {
   Unit* unit = nullptr;
-  int number = 0;
   bool list_ended = false;  // a slash ended the input list
   rt::RecordWriter writer;
 };
@@ -39,7 +37,6 @@ Unit& begin_transfer(const rt::ControlList* list, bool reading, const char* cont
   io().last_reading = reading;
   if (!unit.connected()) rt::fatal_error(context, rt::kNotConnectedMessage);
   statement.unit = &unit;
-  statement.number = list->unit;
   statement.list_ended = false;
   return unit;
 }
@@ -120,7 +117,7 @@ std::int32_t e_wsle() {
   Unit& unit = *statement.unit;
   statement.writer.finish();
   if (unit.record_at_a_time || unit.out.whole_size() >= 64 * 1024) {
-    if (int error = rt::write_out(unit); error != 0) rt::fatal_write(statement.number, error);
+    if (int error = rt::write_out(unit); error != 0) rt::fatal_write(io().current_unit, error);
   }
   io().in_progress = 0;
   return 0;

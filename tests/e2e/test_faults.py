@@ -236,8 +236,8 @@ ROWS = [
     ("stdout reader gone, SIGPIPE ignored", b"1\n360\n0\n",
      {"stdout": "gone", "ignore": [signal.SIGPIPE]}, None,
      list_out(b"Broken pipe"), ABORT),
-    # A full medium takes what fits: the file is cut at the limit, which
-    # may fall inside a record.
+    # A full medium takes what fits; the failed write then cuts the file
+    # back to its last whole record. Killed by SIGXFSZ, nothing can cut it.
     ("stdout file limit, SIGXFSZ ignored", b"1\n0\n0\n",
      {"stdout": "file", "fsize": 100000, "ignore": [signal.SIGXFSZ]},
      whole_records((SCAN0 + reports(0))[:100000]), list_out(b"File too large"), ABORT),
