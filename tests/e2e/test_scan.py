@@ -25,6 +25,14 @@ def bad_number(context, message):
 
 
 class Scan(EndToEnd):
+    def test_shipped_table(self):
+        # What the build's sieve wrote: the primes below one million.
+        self.assertNotIn(b"\r", TABLE)
+        self.assertTrue(TABLE.endswith(b"\n"))
+        values = [int(v) for v in TABLE.split()]
+        self.assertEqual((len(values), values[0], values[-1]), (78498, 2, 999983))
+        self.assertTrue(all(a < b for a, b in zip(values, values[1:])))
+
     def test_typed_numbers(self):
         for n in (1, 2, 999983, 1000003, 999979 * 999983, 0,
                   2 ** 63 - 1, -2 ** 63):
