@@ -303,6 +303,11 @@ ROWS = [
      {"nobody": True, "modes": {"factor.txt": 0o000}}, MENU + FROM_FILE,
      fatal(b"open", b"Permission denied", 7, b"factor.txt",
            direction=b"writing"), ABORT),
+    # Write-only: opening it to write would empty it; it is reported instead.
+    ("factor.txt write-only", b"2\n0\n",
+     {"nobody": True, "modes": {"factor.txt": 0o200}}, MENU + FROM_FILE,
+     fatal(b"open", b"Permission denied", 7, b"factor.txt",
+           direction=b"writing"), ABORT),
     ("primes.txt missing in a read-only folder", b"1\n360\n0\n",
      {"nobody": True, "mode": 0o555, "files": {}}, SCAN360,
      fatal(b"open", b"Permission denied", 3, b"primes.txt",
