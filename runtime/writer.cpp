@@ -1,5 +1,6 @@
 #include "writer.h"
 
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cstdlib>
@@ -12,26 +13,13 @@ namespace {
 
 constexpr std::size_t kInitialCapacity = 64 * 1024 + 256;
 
-constexpr std::uint64_t kPowersOf10[] = {0,
-                                         10ull,
-                                         100ull,
-                                         1000ull,
-                                         10000ull,
-                                         100000ull,
-                                         1000000ull,
-                                         10000000ull,
-                                         100000000ull,
-                                         1000000000ull,
-                                         10000000000ull,
-                                         100000000000ull,
-                                         1000000000000ull,
-                                         10000000000000ull,
-                                         100000000000000ull,
-                                         1000000000000000ull,
-                                         10000000000000000ull,
-                                         100000000000000000ull,
-                                         1000000000000000000ull,
-                                         10000000000000000000ull};
+// 0, then 10 to 10^19: the powers count_digits compares with.
+constexpr auto kPowersOf10 = [] {
+  std::array<std::uint64_t, 20> powers{};
+  powers[1] = 10;
+  for (std::size_t k = 2; k < powers.size(); ++k) powers[k] = powers[k - 1] * 10;
+  return powers;
+}();
 
 // Returns the number of decimal digits of n; 1 for zero.
 std::size_t count_digits(std::uint64_t n) {

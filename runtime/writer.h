@@ -56,10 +56,6 @@ class RecordBuffer {
     copy_short(reserve(count), bytes, count);
     size_ += count;
   }
-  void put(char byte) {
-    *reserve(1) = byte;
-    ++size_;
-  }
   // Room for `count` more bytes of the record being built; advance() then
   // takes in as many as were written there.
   char* reserve(std::size_t count) {
