@@ -86,24 +86,6 @@ int skip_blanks(Source& s) {
   }
 }
 
-// After "count*": kNull when the value is empty (a separator or line end
-// follows), with nothing consumed but a CR LF pair; kInvalidNumber for a
-// lone CR, which starts the value and ends it at once; else kValue with
-// nothing consumed.
-template <class Source>
-ReadStatus after_repeat_count(Source& s) {
-  int c = s.get();
-  if (c == kEof || is_blank(c) || ends_list_item(c)) return ReadStatus::kNull;
-  if (c == '\r') {
-    int next = s.get();
-    if (next == '\n') return ReadStatus::kNull;
-    if (next != kEof) s.unget();
-    return ReadStatus::kInvalidNumber;
-  }
-  s.unget();
-  return ReadStatus::kValue;
-}
-
 inline ReadStatus check_repeat_count(bool minus, int significant) {
   if (minus || significant == 0 || significant > kMaxSignificantDigits) {
     return ReadStatus::kBadRepeatCount;
@@ -111,13 +93,22 @@ inline ReadStatus check_repeat_count(bool minus, int significant) {
   return ReadStatus::kValue;
 }
 
-// A number that ended before any digit: null only where a value may be
-// empty. The byte that ended it stays unread.
+// A number that ended at `ender` before any digit. It is an empty value, a
+// null, where a comma or slash ends it, or after a repeat count a blank, tab,
+// line end or the end of the file; anything else is an invalid number. The
+// byte that ended it stays unread, so a line end is left to the end of the
+// statement. A CR is a line end only with an LF after it: the LF is looked at
+// and pushed back in its place.
 template <class Source>
 ReadStatus no_digits(Source& s, int ender, bool after_count) {
+  if (ender == '\r' && after_count) {
+    int next = s.get();
+    if (next != kEof) s.unget();
+    return next == '\n' ? ReadStatus::kNull : ReadStatus::kInvalidNumber;
+  }
   if (ender != kEof) s.unget();
   if (ends_list_item(ender)) return null_for(ender);
-  if (after_count && (is_blank(ender) || ender == '\r')) return ReadStatus::kNull;
+  if (after_count && (ender == kEof || is_blank(ender))) return ReadStatus::kNull;
   return ReadStatus::kInvalidNumber;
 }
 
@@ -171,7 +162,10 @@ int scan_fraction(Source& s, int c, RealDigits& r) {
 // Exponent digits after the letter or sign; at least one is required.
 template <class Source>
 ReadStatus scan_exponent(Source& s, int c, bool minus, std::int64_t& exponent) {
-  if (digit_of(c) > 9) return ReadStatus::kExponentField;
+  if (digit_of(c) > 9) {
+    if (c != kEof) s.unget();  // it may be the record's line end
+    return ReadStatus::kExponentField;
+  }
   std::int64_t value = 0;
   for (; digit_of(c) <= 9; c = s.get()) {
     value = value * 10 + digit_of(c);
@@ -196,7 +190,6 @@ ReadStatus scan_real(Source& s, int c, bool after_count, float& out) {
     if (ReadStatus st = check_repeat_count(minus, r.significant); st != ReadStatus::kValue) {
       return st;
     }
-    if (ReadStatus st = after_repeat_count(s); st != ReadStatus::kValue) return st;
     return scan_real(s, s.get(), true, out);
   }
   if (c == '.') c = scan_fraction(s, s.get(), r);
@@ -251,7 +244,6 @@ ReadStatus scan_integer(Source& s, int c, bool after_count, std::int64_t& out) {
     if (ReadStatus st = check_repeat_count(minus, significant); st != ReadStatus::kValue) {
       return st;
     }
-    if (ReadStatus st = after_repeat_count(s); st != ReadStatus::kValue) return st;
     return scan_integer(s, s.get(), true, out);
   }
   if (c == '.') return ReadStatus::kInvalidInteger;
@@ -274,12 +266,6 @@ ReadStatus start_value(Source& s, int& c) {
   if (ends_list_item(c)) return null_for(c);
   return ReadStatus::kValue;
 }
-
-}  // namespace reader_detail
-
-// Reads one value into `out`; `out` is changed only when kValue comes back.
-// The byte that ended the value stays unread.
-namespace reader_detail {
 
 // Counts the digits at the start of the eight bytes `word` (the first byte
 // lowest) and returns their value; `count` is 8 when all eight are digits,
@@ -340,6 +326,9 @@ bool read_plain_integer(BufferedSource& s, std::int64_t& out) {
   return true;
 }
 
+// Reads one value into `out`; `out` is changed only when kValue comes back.
+// The byte that ended the value stays unread, and so does the line end of
+// the record in which the value, a null or a failure was decided.
 template <class Source>
 ReadStatus read_integer(Source& s, std::int64_t& out) {
   int c;

@@ -41,6 +41,9 @@ ROWS = [
     ("slash menu answer repeats option 2", b"2\n1\n/\n0\n",
      MENU + PASS2 + ASK + RESTART + MENU + PASS2 + ASK + CANCEL, b"", 0),
     ("CR LF input", b"1\r\n1\r\n0\r\n", ONE_PASS + CANCEL, b"", 0),
+    ("an empty repeated value keeps to its record", b"3*\n1\n7\n0\n",
+     MENU + RETRY + MENU + NUMBER_PROMPT + echo(7) + reports(7) + ASK
+     + CANCEL, b"", 0),
 
     # The continue prompt.
     ("continue 0", b"1\n1\n0\n", ONE_PASS + CANCEL, b"", 0),

@@ -3,8 +3,9 @@
 // its record, until a read fails or the input ends. The same bytes go through
 // a string and through a unit's file source fed by a descriptor in packets of
 // varying size; both must agree, keep the source's push-back contract, and
-// leave the variable alone unless a value was read. Integers must spell the
-// digits they were read from, and reals convert as the library converts.
+// leave the variable alone unless a value was read, and keep to the record
+// in which each read decided. Integers must spell the digits they were read
+// from, and reals convert as the library converts.
 //
 // Input: byte 0 picks the item types (bit k % 8 set: statement k reads a
 // real), byte 1 seeds the packet sizes, the rest is the unit's input.
@@ -19,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "keeps_to_record.h"
 #include "reader.h"
 #include "units.h"
 
@@ -192,16 +194,17 @@ std::vector<Outcome> read_unit(Source& source, std::uint8_t types, std::string_v
       }
       check_integer(text, o, value);
     }
+    if (!rt_test::keeps_to_record(text, start, o.end)) fail("a READ took its record's line end");
     if (o.status >= ReadStatus::kEndOfFile) {
       outcomes.push_back(o);
       return outcomes;  // the statement fails: the run would end here
     }
     if constexpr (kUnitSource) {
       o.record_skipped = source.skip_line();
-      std::size_t line_end = text.find('\n', s.position());
-      s.moved_to(o.record_skipped ? line_end + 1 : text.size());
+      s.moved_to(rt_test::next_record(text, start));
     } else {
       o.record_skipped = rt::skip_record(s);
+      if (s.position() != rt_test::next_record(text, start)) fail("not at the next record");
     }
     outcomes.push_back(o);
     if (!o.record_skipped) return outcomes;  // the next READ finds the end

@@ -49,9 +49,13 @@ TEST(ReadInteger, Table) {
       {",5\n", ReadStatus::kNull, kUnset, "5\n"},
       {"/\n", ReadStatus::kListEnd, kUnset, "\n"},
       {"-,\n", ReadStatus::kNull, kUnset, ",\n"},
-      {"3*\n", ReadStatus::kNull, kUnset, ""},
+      // An empty repeated value leaves its line end to the statement's end.
+      {"3*\n1\n", ReadStatus::kNull, kUnset, "\n1\n"},
+      {"3*\r\n1\n", ReadStatus::kNull, kUnset, "\n1\n"},
+      {"3*-\r\n1\n", ReadStatus::kNull, kUnset, "\n1\n"},
       {"3*", ReadStatus::kNull, kUnset, ""},
-      {"3*,9", ReadStatus::kNull, kUnset, "9"},
+      {"3*,9", ReadStatus::kNull, kUnset, ",9"},
+      {"3*-\r5\n", ReadStatus::kInvalidNumber, kUnset, "5\n"},
       // Repeat counts.
       {"3*11\n", ReadStatus::kValue, 11, "\n"},
       {"+3*-4\n", ReadStatus::kValue, -4, "\n"},
