@@ -38,10 +38,10 @@ bool is_terminal(int fd);
 // Puts the standard descriptors in the mode the run-time expects.
 void prepare_standard_streams();
 
-// Holds off interrupt, termination and abort requests while whole records are
-// being written out, so that an exit routine run from their handlers never
-// writes the same bytes twice, and while the run-time allocates, so that it
-// never runs with the allocator's lock held.
+// Holds off interrupt, termination, abort and arithmetic-fault requests while
+// whole records are being written out, so that an exit routine run from their
+// handlers never writes the same bytes twice, and while the run-time
+// allocates, so that it never runs with the allocator's lock held.
 class ExitSignalsHeld {
  public:
   ExitSignalsHeld();

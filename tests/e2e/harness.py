@@ -43,6 +43,7 @@ if PLATFORM == "windows":
                         "Wine ends the process on SIGTERM, no handler runs",
         signal.SIGABRT: "Windows raises the abort signal only from inside; "
                         "Wine takes SIGABRT as its own assertion failure",
+        signal.SIGFPE: "Windows raises the arithmetic fault only from inside",
     }
     IGNORED_INTERRUPT_SKIP = (
         "Windows itself keeps an inherited Ctrl-C ignore from the handlers; "
