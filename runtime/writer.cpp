@@ -1,3 +1,5 @@
+// The record writer: the column rules of a WRITE statement, integers
+// formatted in place, and the unit's buffer of whole records.
 #include "writer.h"
 
 #include <array>

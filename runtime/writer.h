@@ -44,11 +44,13 @@ inline void copy_short(char* to, const char* from, std::size_t count) {
 
 // Output bytes of one unit: whole records waiting to be written out, then
 // the record being built. Only whole records are ever written out, so an
-// exit in the middle of a statement never leaves half a record behind.
+// exit in the middle of a statement never leaves half a record behind. A
+// unit's buffer lives in the unit table, which is never destroyed, so the
+// exit path can always read it; any other buffer frees its block.
 class RecordBuffer {
  public:
   RecordBuffer() = default;
-  ~RecordBuffer() { std::free(data_); }  // a unit's buffer is never destroyed
+  ~RecordBuffer() { std::free(data_); }
   RecordBuffer(const RecordBuffer&) = delete;
   RecordBuffer& operator=(const RecordBuffer&) = delete;
 
@@ -77,7 +79,7 @@ class RecordBuffer {
  private:
   [[gnu::noinline]] void grow(std::size_t needed);
 
-  char* data_ = nullptr;  // never freed: the exit path may still read it
+  char* data_ = nullptr;
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;   // bytes in the buffer, record being built included
   std::size_t whole_ = 0;  // bytes of whole records
