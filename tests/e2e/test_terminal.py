@@ -10,18 +10,19 @@ import signal
 import subprocess
 import time
 import unittest
-from pathlib import Path
+from pathlib import Path, PureWindowsPath
 
 TOOL = Path(__file__).resolve().parents[2] / "tools" / "cp850-terminal"
 BIN = Path(os.environ.get("FACTORIZER_BIN", "factorizer"))
 WRAPPER = os.environ.get("FACTORIZER_WRAPPER")
 PLATFORM = os.environ.get("FACTORIZER_PLATFORM", "linux")
 HERE = "cd %s && " % shlex.quote(str(BIN.parent))
-LINUX = HERE + "%s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)), BIN.name)
+LINUX = HERE + "%s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
+                                                  BIN.name)
 # Wine's chcp shows the input code page, so what tells the output page that
 # the program puts back is a UTF-8 line copied to the console after the run
 # (by a name without quotes: Wine's copy finds no quoted one).
-AGAIN = "Z:" + str(Path(__file__).with_name("utf8-again.txt")).replace("/", "\\")
+AGAIN = "Z:%s" % PureWindowsPath(Path(__file__).with_name("utf8-again.txt"))
 CONSOLE = HERE + "%s cmd /c " % WRAPPER + "%s"
 UTF8 = CONSOLE % shlex.quote("chcp 65001 >nul & %s & copy /b %s CON"
                              % (BIN.name, AGAIN))
@@ -105,15 +106,20 @@ class Terminal(unittest.TestCase):
         to Wine's cmd too, which ends on it and runs nothing after, so it
         goes to the program of this terminal's session alone."""
         session = subprocess.run(self.tmux + ["display", "-p", "#{pane_pid}"],
-                                 capture_output=True, check=True).stdout
+                                 capture_output=True, check=True,
+                                 text=True).stdout.strip()
         for stat in Path("/proc").glob("[0-9]*/stat"):
-            fields = stat.read_text(errors="replace").split()  # pid (name) ..
-            if fields[1:6:4] == ["(%s)" % BIN.name, session.decode().strip()]:
+            try:  # pid (name) state parent group session ...
+                fields = stat.read_text(errors="replace").split()
+            except OSError:
+                continue  # ended meanwhile
+            if fields[1] == "(%s)" % BIN.name and fields[5] == session:
                 return os.kill(int(fields[0]), signal.SIGINT)
         self.fail("%s is not running in the terminal" % BIN.name)
 
 for row in ROWS:
-    setattr(Terminal, "test_" + row[0], lambda self, r=row: self.run_row(*r[1:]))
+    setattr(Terminal, "test_" + row[0],
+            lambda self, r=row: self.run_row(*r[1:]))
 
 if __name__ == "__main__":
     unittest.main()
