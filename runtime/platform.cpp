@@ -95,6 +95,38 @@ std::ptrdiff_t read_standard_input(void* buffer, unsigned size) {
   return n;
 }
 
+// The console output code page found at start while the run has 850 in its
+// place; 0 when there is nothing to put back.
+constexpr UINT kTextCodePage = 850;
+volatile LONG found_code_page = 0;
+
+// Asks the descriptor itself: a file, a pipe or the NUL device is no console.
+bool standard_output_is_console() {
+  HANDLE out = reinterpret_cast<HANDLE>(_get_osfhandle(kStdout));
+  DWORD mode = 0;
+  return GetFileType(out) == FILE_TYPE_CHAR && GetConsoleMode(out, &mode) != 0;
+}
+
+// Runs after the exit routine has written everything out, or on the way to
+// abort; whichever thread comes first takes the page, so it runs once.
+void put_back_code_page() {
+  UINT page = static_cast<UINT>(InterlockedExchange(&found_code_page, 0));
+  if (page != 0) SetConsoleOutputCP(page);  // failing, the console keeps 850
+}
+
+// Sets a console's output code page to 850, once sure that the page found
+// can be put back at exit.
+void show_texts_in_code_page_850() {
+  if (!standard_output_is_console()) return;
+  UINT page = GetConsoleOutputCP();
+  if (page == 0 || page == kTextCodePage) return;
+  // Registered before main registers the exit routine, so it runs after the
+  // exit routine has written everything out.
+  if (std::atexit(put_back_code_page) != 0) return;
+  InterlockedExchange(&found_code_page, static_cast<LONG>(page));
+  if (!SetConsoleOutputCP(kTextCodePage)) InterlockedExchange(&found_code_page, 0);
+}
+
 }  // namespace
 
 int open_file(const char* name, OpenMode mode) {
@@ -141,6 +173,7 @@ void prepare_standard_streams() {
   _setmode(kStdin, _O_BINARY);
   _setmode(kStdout, _O_BINARY);
   _setmode(kStderr, _O_BINARY);
+  show_texts_in_code_page_850();
 }
 
 // No mask here: a console event waits for the count to drop to zero.
@@ -272,6 +305,9 @@ bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ign
 #endif
 
 void abnormal_end() {
+#ifdef _WIN32
+  put_back_code_page();  // abort runs no exit routines
+#endif
   std::abort();
 }
 

@@ -1,6 +1,7 @@
 // Everything that differs between the Linux build and the 32-bit Windows
-// console build: the line end, raw descriptor I/O, file modes, signal
-// blocking around output and the way the process dies abnormally.
+// console build: the line end, raw descriptor I/O, file modes, the console's
+// code page, signal blocking around output and the way the process dies
+// abnormally.
 #pragma once
 
 #include <cstddef>
@@ -35,7 +36,12 @@ std::int64_t seek_relative(int fd, std::int64_t offset);
 std::int64_t seek_to(int fd, std::int64_t position);
 int truncate_at(int fd, std::int64_t position);
 bool is_terminal(int fd);
-// Puts the standard descriptors in the mode the run-time expects.
+// Puts the standard descriptors in the mode the run-time expects. A console
+// standard output on Windows is also set to code page 850 for the run, as the
+// texts are code page 850 bytes that a console at another page (65001, say)
+// shows wrong; every ending of the run's own puts the page found back, but a
+// process killed from outside, or ended by the system on a crash, leaves the
+// console at 850.
 void prepare_standard_streams();
 
 // Holds off interrupt, termination, abort and arithmetic-fault requests while
@@ -59,7 +65,8 @@ using SignalHandler = void (*)(int);
 // false if the signal was ignored at start and `keep_ignored` left it so.
 bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored);
 
-// Abnormal termination with the platform's abort status.
+// Abnormal termination with the platform's abort status, with the console's
+// code page put back first.
 [[noreturn]] void abnormal_end();
 
 }  // namespace rt::platform

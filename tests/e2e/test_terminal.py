@@ -1,29 +1,72 @@
-"""What the README's start command runs, in a real terminal: the program in
-its build folder behind tools/cp850-terminal, inside tmux. Keys are typed
-with send-keys, and the screen must read as a person reads it, in UTF-8,
-with Ctrl-C and the exit status passed through."""
+"""What the README's start commands run, in a real terminal inside tmux: on
+Linux the program in its build folder behind tools/cp850-terminal, for
+Windows the build under Wine in a console whose code page cmd sets first.
+Keys are typed with send-keys, and the screen must read as a person reads
+it, in UTF-8, with Ctrl-C and the exit status passed through."""
 import os
 import shlex
 import shutil
+import signal
 import subprocess
 import time
 import unittest
-from pathlib import Path
+from pathlib import Path, PureWindowsPath
 
 TOOL = Path(__file__).resolve().parents[2] / "tools" / "cp850-terminal"
 BIN = Path(os.environ.get("FACTORIZER_BIN", "factorizer"))
-NATIVE = (os.environ.get("FACTORIZER_PLATFORM", "linux") == "linux"
-          and not os.environ.get("FACTORIZER_WRAPPER"))
-START = "cd %s && %s ./%s; echo exit status $?" % (
-    shlex.quote(str(BIN.parent)), shlex.quote(str(TOOL)), BIN.name)
+WRAPPER = os.environ.get("FACTORIZER_WRAPPER")
+PLATFORM = os.environ.get("FACTORIZER_PLATFORM", "linux")
+HERE = "cd %s && " % shlex.quote(str(BIN.parent))
+LINUX = HERE + "%s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
+                                                  BIN.name)
+# Wine's chcp shows the input code page, so what tells the output page that
+# the program puts back is a UTF-8 line copied to the console after the run
+# (by a name without quotes: Wine's copy finds no quoted one).
+AGAIN = "Z:%s" % PureWindowsPath(Path(__file__).with_name("utf8-again.txt"))
+CONSOLE = HERE + "%s cmd /c " % WRAPPER + "%s"
+UTF8 = CONSOLE % shlex.quote("chcp 65001 >nul & %s & copy /b %s CON"
+                             % (BIN.name, AGAIN))
 TIMEOUT = 30
+SKIPS = {  # why a platform's rows cannot run here
+    "linux": None if PLATFORM == "linux" and not WRAPPER else
+    "the pass-through is for a UTF-8 terminal on Linux; a Windows console "
+    "shows code page 850 itself",
+    "windows": None if PLATFORM == "windows" and shutil.which("wine") else
+    "the console rows run the Windows build under Wine, in the Windows suite",
+}
+INTERRUPT = "interrupt"  # Ctrl-C for the program alone, as Wine gives it
+
+MENU = ((), [" Què vols fer? (1 / 2)"])
+PASS = [MENU,
+        (("1", "Enter"), [" Introdueix el nombre que vols factoritzar."]),
+        (("360", "Enter"), [" El nombre és 360",
+                            " El nombre 360 és divisible entre 5",
+                            " Vols seguir? (S 1 / N 0)"]),
+        (("1", "Enter"), [" Reiniciant el procés..."]),
+        (("2", "Enter"), [" Llegint el nombre des de factor.txt ..."]),
+        (("0", "Enter"), [" Tasca cancel·lada."])]
+PAGE_BACK = ["UTF-8 again: és"]
+
+# (name, platform, start command, steps: keys typed, then the lines shown)
+ROWS = [
+    ("pass_reads_in_utf8", "linux", LINUX, PASS + [((), ["exit status 0"])]),
+    ("ctrl_c_interrupts", "linux", LINUX,
+     [MENU, (("C-c",), ["^CInterrupt", "exit status 1"])]),
+    ("console_at_its_page", "windows", CONSOLE % BIN.name, PASS),
+    ("console_at_65001", "windows", UTF8, PASS + [((), PAGE_BACK)]),
+    ("console_at_65001_fatal_report", "windows", UTF8,
+     [MENU, (("a", "Enter"), ["invalid number: incomprehensible list input"]
+             + PAGE_BACK)]),
+    ("console_at_65001_interrupt", "windows", UTF8,
+     [MENU, (INTERRUPT, ["Interrupt"] + PAGE_BACK)]),
+]
 
 
 @unittest.skipUnless(shutil.which("tmux"), "tmux is not installed")
-@unittest.skipUnless(NATIVE, "the pass-through is for a UTF-8 terminal on "
-                     "Linux; a Windows console shows code page 850 itself")
 class Terminal(unittest.TestCase):
-    def setUp(self):
+    def run_row(self, platform, start, steps):
+        if SKIPS[platform]:
+            self.skipTest(SKIPS[platform])
         # A server of our own, so that no tmux of the user's is touched.
         self.tmux = ["tmux", "-u", "-f", "/dev/null", "-L",
                      "factorizer-%d-%s" % (os.getpid(), self.id())]
@@ -32,6 +75,13 @@ class Terminal(unittest.TestCase):
                                     "50", "sh"], env=env, check=True)
         self.addCleanup(subprocess.run, self.tmux + ["kill-server"])
         self.screen_shows()  # typing starts once the shell prompts
+        self.keys(start, "Enter")
+        for keys, lines in steps:
+            if keys == INTERRUPT:
+                self.interrupt_program()
+            elif keys:
+                self.keys(*keys)
+            self.screen_shows(*lines)
 
     def keys(self, *keys):
         subprocess.run(self.tmux + ["send-keys", *keys], check=True)
@@ -51,28 +101,25 @@ class Terminal(unittest.TestCase):
                           % (lines, screen.decode()))
             time.sleep(0.1)
 
-    def test_a_pass_reads_in_utf8(self):
-        self.keys(START, "Enter")
-        self.screen_shows(" Què vols fer? (1 / 2)")
-        self.keys("1", "Enter")
-        self.screen_shows(" Introdueix el nombre que vols factoritzar.")
-        self.keys("360", "Enter")
-        self.screen_shows(" El nombre és 360",
-                          " El nombre 360 és divisible entre 5",
-                          " Vols seguir? (S 1 / N 0)")
-        self.keys("1", "Enter")
-        self.screen_shows(" Reiniciant el procés...")
-        self.keys("2", "Enter")
-        self.screen_shows(" Llegint el nombre des de factor.txt ...")
-        self.keys("0", "Enter")
-        self.screen_shows(" Tasca cancel·lada.", "exit status 0")
+    def interrupt_program(self):
+        """Wine turns SIGINT into the console's Ctrl-C. The key would send it
+        to Wine's cmd too, which ends on it and runs nothing after, so it
+        goes to the program of this terminal's session alone."""
+        session = subprocess.run(self.tmux + ["display", "-p", "#{pane_pid}"],
+                                 capture_output=True, check=True,
+                                 text=True).stdout.strip()
+        for stat in Path("/proc").glob("[0-9]*/stat"):
+            try:  # pid (name) state parent group session ...
+                fields = stat.read_text(errors="replace").split()
+            except OSError:
+                continue  # ended meanwhile
+            if fields[1] == "(%s)" % BIN.name and fields[5] == session:
+                return os.kill(int(fields[0]), signal.SIGINT)
+        self.fail("%s is not running in the terminal" % BIN.name)
 
-    def test_ctrl_c_interrupts(self):
-        self.keys(START, "Enter")
-        self.screen_shows(" Què vols fer? (1 / 2)")
-        self.keys("C-c")
-        self.screen_shows("^CInterrupt", "exit status 1")
-
+for row in ROWS:
+    setattr(Terminal, "test_" + row[0],
+            lambda self, r=row: self.run_row(*r[1:]))
 
 if __name__ == "__main__":
     unittest.main()
