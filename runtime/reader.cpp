@@ -1,9 +1,34 @@
+// The value reader's out-of-line parts: the failure line of a failed READ,
+// and the conversion of a real's digits.
 #include "reader.h"
 
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+
+#include "report.h"
+
+namespace rt {
+
+ReadFailure read_failure(ReadStatus status) {
+  switch (status) {
+    case ReadStatus::kEndOfFile:
+      return {"list in", "end of file"};
+    case ReadStatus::kInvalidNumber:
+      return {"invalid number", kListInputMessage};
+    case ReadStatus::kInvalidInteger:
+      return {"invalid integer", kUnexpectedMessage};
+    case ReadStatus::kIntegerOutOfRange:
+      return {"invalid integer", kOutOfRangeMessage};
+    case ReadStatus::kExponentField:
+      return {"exponent field", kListInputMessage};
+    default:
+      return {"bad repetition count", kListInputMessage};
+  }
+}
+
+}  // namespace rt
 
 namespace rt::reader_detail {
 

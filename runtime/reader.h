@@ -32,6 +32,14 @@ enum class ReadStatus : std::uint8_t {
   kBadRepeatCount,     // empty, zero, negative or overlong repeat count
 };
 
+// The failure line of a READ that failed with `status` (kEndOfFile or any
+// later status): the step that failed and the run-time's message for it.
+struct ReadFailure {
+  const char* context;
+  const char* message;
+};
+ReadFailure read_failure(ReadStatus status);
+
 // A string as a source, for tests and anything read from memory.
 class StringSource {
  public:

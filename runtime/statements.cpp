@@ -42,21 +42,8 @@ Unit& begin_transfer(const rt::ControlList* list, bool reading, const char* cont
 }
 
 [[noreturn]] void fail_read(ReadStatus status) {
-  switch (status) {
-    case ReadStatus::kEndOfFile:
-      rt::fatal_end_of_file("list in");
-    case ReadStatus::kInvalidNumber:
-      rt::fatal_error("invalid number", rt::kListInputMessage);
-    case ReadStatus::kInvalidInteger:
-      rt::fatal_error("invalid integer", rt::kUnexpectedMessage);
-    case ReadStatus::kIntegerOutOfRange:
-      rt::fatal_error("invalid integer", rt::kOutOfRangeMessage);
-    case ReadStatus::kExponentField:
-      rt::fatal_error("exponent field", rt::kListInputMessage);
-    case ReadStatus::kBadRepeatCount:
-    default:
-      rt::fatal_error("bad repetition count", rt::kListInputMessage);
-  }
+  rt::ReadFailure failure = rt::read_failure(status);
+  rt::fatal_error(failure.context, failure.message);
 }
 
 // Reads one item by the full rules: everything but the plain integer
