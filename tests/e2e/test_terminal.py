@@ -1,12 +1,9 @@
-"""What the README's start commands run, in a real terminal inside tmux: on
-Linux the program in its build folder behind tools/cp850-terminal, for
-Windows the build under Wine in a console whose code page cmd sets first.
-Keys are typed with send-keys, and the screen must read as a person reads
-it, in UTF-8, with Ctrl-C and the exit status passed through."""
+"""The program in a real terminal, tmux, as a person reads it in UTF-8: on
+Linux in its build folder behind tools/cp850-terminal, as the README starts
+it; for Windows under Wine, in a console whose code page cmd sets first."""
 import os
 import shlex
 import shutil
-import signal
 import subprocess
 import time
 import unittest
@@ -15,7 +12,7 @@ from pathlib import Path, PureWindowsPath
 TOOL = Path(__file__).resolve().parents[2] / "tools" / "cp850-terminal"
 BIN = Path(os.environ.get("FACTORIZER_BIN", "factorizer"))
 WRAPPER = os.environ.get("FACTORIZER_WRAPPER")
-PLATFORM = os.environ.get("FACTORIZER_PLATFORM", "linux")
+WINDOWS = os.environ.get("FACTORIZER_PLATFORM") == "windows"
 HERE = "cd %s && " % shlex.quote(str(BIN.parent))
 LINUX = HERE + "%s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
                                                   BIN.name)
@@ -23,17 +20,13 @@ LINUX = HERE + "%s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
 # the program puts back is a UTF-8 line copied to the console after the run
 # (by a name without quotes: Wine's copy finds no quoted one).
 AGAIN = "Z:%s" % PureWindowsPath(Path(__file__).with_name("utf8-again.txt"))
-CONSOLE = HERE + "%s cmd /c " % WRAPPER + "%s"
+CONSOLE = HERE + "%s cmd /c %%s" % WRAPPER
 UTF8 = CONSOLE % shlex.quote("chcp 65001 >nul & %s & copy /b %s CON"
                              % (BIN.name, AGAIN))
-TIMEOUT = 30
 SKIPS = {  # why a platform's rows cannot run here
-    "linux": None if PLATFORM == "linux" and not WRAPPER else
-    "the pass-through is for a UTF-8 terminal on Linux; a Windows console "
-    "shows code page 850 itself",
-    "windows": None if PLATFORM == "windows" and shutil.which("wine") else
-    "the console rows run the Windows build under Wine, in the Windows suite",
-}
+    "linux": WINDOWS and "a Windows console shows code page 850 itself",
+    "windows": not (WINDOWS and shutil.which("pkill")) and "the console "
+    "rows run in the Windows suite, under Wine, and need pkill"}
 INTERRUPT = "interrupt"  # Ctrl-C for the program alone, as Wine gives it
 
 MENU = ((), [" Què vols fer? (1 / 2)"])
@@ -42,8 +35,6 @@ PASS = [MENU,
         (("360", "Enter"), [" El nombre és 360",
                             " El nombre 360 és divisible entre 5",
                             " Vols seguir? (S 1 / N 0)"]),
-        (("1", "Enter"), [" Reiniciant el procés..."]),
-        (("2", "Enter"), [" Llegint el nombre des de factor.txt ..."]),
         (("0", "Enter"), [" Tasca cancel·lada."])]
 PAGE_BACK = ["UTF-8 again: és"]
 
@@ -67,7 +58,7 @@ class Terminal(unittest.TestCase):
     def run_row(self, platform, start, steps):
         if SKIPS[platform]:
             self.skipTest(SKIPS[platform])
-        # A server of our own, so that no tmux of the user's is touched.
+        # A server of its own, so that no tmux of the user's is touched.
         self.tmux = ["tmux", "-u", "-f", "/dev/null", "-L",
                      "factorizer-%d-%s" % (os.getpid(), self.id())]
         env = dict(os.environ, LC_ALL="C.UTF-8", TERM="xterm")
@@ -75,51 +66,41 @@ class Terminal(unittest.TestCase):
                                     "50", "sh"], env=env, check=True)
         self.addCleanup(subprocess.run, self.tmux + ["kill-server"])
         self.screen_shows()  # typing starts once the shell prompts
-        self.keys(start, "Enter")
+        self.tmux_run("send-keys", start, "Enter")
         for keys, lines in steps:
             if keys == INTERRUPT:
                 self.interrupt_program()
             elif keys:
-                self.keys(*keys)
+                self.tmux_run("send-keys", *keys)
             self.screen_shows(*lines)
 
-    def keys(self, *keys):
-        subprocess.run(self.tmux + ["send-keys", *keys], check=True)
+    def tmux_run(self, *command):
+        return subprocess.run(self.tmux + list(command), capture_output=True,
+                              check=True, encoding="utf-8").stdout
 
     def screen_shows(self, *lines):
-        """Waits until every one of `lines` is a line of the screen, or with
-        no `lines`, until anything is."""
-        deadline = time.monotonic() + TIMEOUT
+        """Waits until all `lines` (or, with none, anything) are shown."""
+        deadline = time.monotonic() + 30
         while True:
-            screen = subprocess.run(self.tmux + ["capture-pane", "-p"],
-                                    capture_output=True, check=True).stdout
-            shown = [line.rstrip() for line in screen.decode().splitlines()]
+            screen = self.tmux_run("capture-pane", "-p")
+            shown = [line.rstrip() for line in screen.splitlines()]
             if all(line in shown for line in lines) and any(shown):
                 return
             if time.monotonic() > deadline:
-                self.fail("not on the screen: %r\n%s"
-                          % (lines, screen.decode()))
+                self.fail("not on the screen: %r\n%s" % (lines, screen))
             time.sleep(0.1)
 
     def interrupt_program(self):
         """Wine turns SIGINT into the console's Ctrl-C. The key would send it
         to Wine's cmd too, which ends on it and runs nothing after, so it
         goes to the program of this terminal's session alone."""
-        session = subprocess.run(self.tmux + ["display", "-p", "#{pane_pid}"],
-                                 capture_output=True, check=True,
-                                 text=True).stdout.strip()
-        for stat in Path("/proc").glob("[0-9]*/stat"):
-            try:  # pid (name) state parent group session ...
-                fields = stat.read_text(errors="replace").split()
-            except OSError:
-                continue  # ended meanwhile
-            if fields[1] == "(%s)" % BIN.name and fields[5] == session:
-                return os.kill(int(fields[0]), signal.SIGINT)
-        self.fail("%s is not running in the terminal" % BIN.name)
+        session = self.tmux_run("display", "-p", "#{pane_pid}").strip()
+        subprocess.run(["pkill", "-INT", "-s", session, "-x", BIN.name],
+                       check=True)
 
-for row in ROWS:
-    setattr(Terminal, "test_" + row[0],
-            lambda self, r=row: self.run_row(*r[1:]))
+
+for name, *rest in ROWS:
+    setattr(Terminal, "test_" + name, lambda self, r=rest: self.run_row(*r))
 
 if __name__ == "__main__":
     unittest.main()

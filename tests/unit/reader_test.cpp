@@ -2,227 +2,157 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
-#include <limits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include "keeps_to_record.h"
 
 namespace {
 
 using rt::ReadStatus;
-using rt::StringSource;
 
-constexpr std::int64_t kUnset = 4242;  // what a variable held before the read
-constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-
-struct IntegerRow {
-  const char* input;
-  ReadStatus status;
-  std::int64_t value;  // kUnset when the variable must keep its value
-  const char* unread;  // what the next read starts on
-};
-
-TEST(ReadInteger, Table) {
-  const IntegerRow rows[] = {
-      // Plain values and what stays unread.
-      {"360\n", ReadStatus::kValue, 360, "\n"},
-      {"  \t-12 \n", ReadStatus::kValue, -12, " \n"},
-      {"+0007", ReadStatus::kValue, 7, ""},
-      {"-0\n", ReadStatus::kValue, 0, "\n"},
-      {"7,8\n", ReadStatus::kValue, 7, ",8\n"},
-      {"12abc\n", ReadStatus::kValue, 12, "abc\n"},
-      // Blank and empty records before the value, CR LF as a line end.
-      {"\n\n  \n2\n", ReadStatus::kValue, 2, "\n"},
-      {"\r\n\r\n5\r\n", ReadStatus::kValue, 5, "\r\n"},
-      {"\r5\n", ReadStatus::kInvalidNumber, kUnset, "5\n"},
-      // The 64-bit limits, exactly; one beyond is refused.
-      {"9223372036854775807", ReadStatus::kValue, kMax, ""},
-      {"-9223372036854775808", ReadStatus::kValue, kMin, ""},
-      {"1234567890123456789", ReadStatus::kValue, 1234567890123456789, ""},
-      {"9007199254740993", ReadStatus::kValue, 9007199254740993, ""},
-      {"9223372036854775808", ReadStatus::kIntegerOutOfRange, kUnset, ""},
-      {"-9223372036854775809", ReadStatus::kIntegerOutOfRange, kUnset, ""},
-      {"18446744073709551616", ReadStatus::kIntegerOutOfRange, kUnset, ""},
-      {"00000000000000000000000000000000000000000000000000000000012", ReadStatus::kValue, 12, ""},
-      // Null values keep the variable.
-      {",5\n", ReadStatus::kNull, kUnset, "5\n"},
-      {"/\n", ReadStatus::kListEnd, kUnset, "\n"},
-      {"-,\n", ReadStatus::kNull, kUnset, ",\n"},
-      // An empty repeated value leaves its line end to the statement's end.
-      {"3*\n1\n", ReadStatus::kNull, kUnset, "\n1\n"},
-      {"3*\r\n1\n", ReadStatus::kNull, kUnset, "\n1\n"},
-      {"3*-\r\n1\n", ReadStatus::kNull, kUnset, "\n1\n"},
-      {"3*", ReadStatus::kNull, kUnset, ""},
-      {"3*,9", ReadStatus::kNull, kUnset, ",9"},
-      {"3*-\r5\n", ReadStatus::kInvalidNumber, kUnset, "5\n"},
-      // Repeat counts.
-      {"3*11\n", ReadStatus::kValue, 11, "\n"},
-      {"+3*-4\n", ReadStatus::kValue, -4, "\n"},
-      {"*5\n", ReadStatus::kBadRepeatCount, kUnset, "5\n"},
-      {"0*5\n", ReadStatus::kBadRepeatCount, kUnset, "5\n"},
-      {"-2*5\n", ReadStatus::kBadRepeatCount, kUnset, "5\n"},
-      {"12345678901234567890123456789012345678901*5", ReadStatus::kBadRepeatCount, kUnset, "5"},
-      // Points, exponents and trailing signs are not integers.
-      {"12.0\n", ReadStatus::kInvalidInteger, kUnset, "0\n"},
-      {"1.5", ReadStatus::kInvalidInteger, kUnset, "5"},
-      {"1e3", ReadStatus::kInvalidInteger, kUnset, "3"},
-      {"1+2", ReadStatus::kInvalidInteger, kUnset, "2"},
-      {"12+\n", ReadStatus::kInvalidInteger, kUnset, "\n"},
-      {"12-x", ReadStatus::kInvalidInteger, kUnset, "x"},
-      {"e5", ReadStatus::kInvalidNumber, kUnset, "5"},
-      {"abc", ReadStatus::kInvalidNumber, kUnset, "bc"},
-      {"-\n", ReadStatus::kInvalidNumber, kUnset, "\n"},
-      // End of file where a value should start.
-      {"", ReadStatus::kEndOfFile, kUnset, ""},
-      {"  \n\t\n", ReadStatus::kEndOfFile, kUnset, ""},
-  };
-  for (const IntegerRow& row : rows) {
-    SCOPED_TRACE(row.input);
-    StringSource source(row.input);
-    std::int64_t value = kUnset;
-    EXPECT_EQ(rt::read_integer(source, value), row.status);
-    EXPECT_EQ(value, row.value);
-    if (row.status < ReadStatus::kEndOfFile) {
-      EXPECT_EQ(source.rest(), std::string_view(row.unread));
-    }
-  }
-}
-
-TEST(ReadInteger, PowersOfTenAtTheLimit) {
-  // Every digit count from 1 to 19 must build exactly, at 10^k - 1 and 10^k.
-  std::uint64_t power = 1;
-  for (int k = 1; k <= 18; ++k) {
-    power *= 10;
-    for (std::uint64_t v : {power - 1, power}) {
-      std::string text("-");
-      text += std::to_string(v);
-      StringSource source(text);
-      std::int64_t value = 0;
-      ASSERT_EQ(rt::read_integer(source, value), ReadStatus::kValue) << text;
-      EXPECT_EQ(value, -static_cast<std::int64_t>(v)) << text;
-    }
-  }
-}
-
-struct RealRow {
-  const char* input;
-  ReadStatus status;
-  float value;
-};
-
+constexpr std::int64_t kUnsetInteger = 4242;  // what a variable held before
 constexpr float kUnsetReal = -7.5f;
 
-TEST(ReadReal, Table) {
-  const RealRow rows[] = {
-      // Every spelling of one.
-      {"1", ReadStatus::kValue, 1.0f},
-      {"1.", ReadStatus::kValue, 1.0f},
-      {"+1.0", ReadStatus::kValue, 1.0f},
-      {"0.1E1", ReadStatus::kValue, 1.0f},
-      {"1.00000001", ReadStatus::kValue, 1.0f},
-      {"1,5", ReadStatus::kValue, 1.0f},
-      {"2*1", ReadStatus::kValue, 1.0f},
-      // Both exponent forms.
-      {"1e2", ReadStatus::kValue, 100.0f},
-      {"1E2", ReadStatus::kValue, 100.0f},
-      {"1d2", ReadStatus::kValue, 100.0f},
-      {"1D2", ReadStatus::kValue, 100.0f},
-      {"1+2", ReadStatus::kValue, 100.0f},
-      {"25-1", ReadStatus::kValue, 2.5f},
-      {"1.5e-3", ReadStatus::kValue, 0.0015f},
-      {".5", ReadStatus::kValue, 0.5f},
-      {"0.000", ReadStatus::kValue, 0.0f},
-      {"-0", ReadStatus::kValue, 0.0f},
-      // Beyond 40 significant digits, integer digits still scale.
-      {"1000000000000000000000000000000000000000000000000", ReadStatus::kValue, INFINITY},
-      {"0.00000000000000000000000000000000000000000000001e50", ReadStatus::kValue, 1e3f},
-      {"1e39", ReadStatus::kValue, INFINITY},
-      {"-1e39", ReadStatus::kValue, -INFINITY},
-      {"3.4028235e38", ReadStatus::kValue, 3.4028235e38f},
-      // Exponent field failures.
-      {"1e", ReadStatus::kExponentField, kUnsetReal},
-      {"1e+", ReadStatus::kExponentField, kUnsetReal},
-      {"1+\n", ReadStatus::kExponentField, kUnsetReal},
-      {"1e100000000", ReadStatus::kExponentField, kUnsetReal},
-      {"1e99999999", ReadStatus::kValue, INFINITY},
-      // No digits at all.
-      {".", ReadStatus::kInvalidNumber, kUnsetReal},
-      {".e5", ReadStatus::kInvalidNumber, kUnsetReal},
-      {"+\n", ReadStatus::kInvalidNumber, kUnsetReal},
-      {"., ", ReadStatus::kNull, kUnsetReal},
-      {"3* 4", ReadStatus::kNull, kUnsetReal},
-      {"3*\r\n", ReadStatus::kNull, kUnsetReal},
-  };
-  for (const RealRow& row : rows) {
-    SCOPED_TRACE(row.input);
-    StringSource source(row.input);
-    float value = kUnsetReal;
-    EXPECT_EQ(rt::read_real(source, value), row.status);
-    EXPECT_EQ(value, row.value);
-  }
-}
-
-struct RecordRow {
+// One READ from `input` into a 64-bit integer ('i') or a real ('r'): what the
+// program sees (the value, "null" or "list end" when the variable keeps its
+// value, or the fatal report's failure line), and what stays unread.
+struct Row {
   const char* input;
-  bool whole;
-  const char* next;
+  char type;
+  const char* outcome;
+  const char* unread;
 };
 
-TEST(SkipRecord, StopsAfterTheLineEnd) {
-  const RecordRow rows[] = {
-      {"abc\n2\n", true, "2\n"},  {"\n", true, ""}, {"\r\n3", true, "3"},
-      {"no line end", false, ""}, {"", false, ""},
-  };
-  for (const RecordRow& row : rows) {
-    StringSource source(row.input);
-    EXPECT_EQ(rt::skip_record(source), row.whole) << row.input;
-    EXPECT_EQ(source.rest(), row.next) << row.input;
-  }
-}
-
-TEST(ReadInteger, ValueAtEndOfFileWithoutLineEnd) {
-  StringSource source("17\n999983");
-  std::int64_t value = 0;
-  ASSERT_EQ(rt::read_integer(source, value), ReadStatus::kValue);
-  EXPECT_TRUE(rt::skip_record(source));
-  ASSERT_EQ(rt::read_integer(source, value), ReadStatus::kValue);
-  EXPECT_EQ(value, 999983);
-  EXPECT_FALSE(rt::skip_record(source));
-  EXPECT_EQ(rt::read_integer(source, value), ReadStatus::kEndOfFile);
-}
-
-// A buffered source over a string, ending in the sentinel and slack bytes
-// the plain-record path relies on.
-class PaddedSource {
- public:
-  explicit PaddedSource(std::string_view text) : bytes_(text) { bytes_.append(8, '\0'); }
-  const unsigned char* buffered_begin() const { return data() + pos_; }
-  const unsigned char* buffered_end() const { return data() + bytes_.size() - 8; }
-  void consume_to(const unsigned char* next) { pos_ = static_cast<std::size_t>(next - data()); }
-
- private:
-  const unsigned char* data() const {
-    return reinterpret_cast<const unsigned char*>(bytes_.data());
-  }
-  std::string bytes_;
-  std::size_t pos_ = 0;
+const Row kRows[] = {
+    // Plain values; the byte that ends a value stays unread.
+    {"360\n", 'i', "360", "\n"},
+    {"  \t-12 \n", 'i', "-12", " \n"},
+    {"7,8\n", 'i', "7", ",8\n"},
+    {"12abc\n", 'i', "12", "abc\n"},
+    // Blank and empty records before the value; CR LF is a line end, a lone
+    // CR is an ordinary byte.
+    {"\n\n  \n2\n", 'i', "2", "\n"},
+    {"\r\n\r\n5\r\n", 'i', "5", "\r\n"},
+    {"\r5\n", 'i', "invalid number: incomprehensible list input", "5\n"},
+    // The 64-bit limits exactly; one beyond is refused.
+    {"9223372036854775807", 'i', "9223372036854775807", ""},
+    {"-9223372036854775808", 'i', "-9223372036854775808", ""},
+    {"9007199254740993", 'i', "9007199254740993", ""},
+    {"9223372036854775808", 'i', "invalid integer: integer out of range", ""},
+    {"-9223372036854775809", 'i', "invalid integer: integer out of range", ""},
+    {"18446744073709551616", 'i', "invalid integer: integer out of range", ""},
+    {"00000000000000000000000000000000000000000000000000000012", 'i', "12", ""},
+    // Null values keep the variable.
+    {",5\n", 'i', "null", "5\n"},
+    {"/\n", 'i', "list end", "\n"},
+    {"-,\n", 'i', "null", ",\n"},
+    {"., ", 'r', "null", ", "},
+    // An empty repeated value leaves its record's line end to the end of the
+    // statement; a CR is that line end only with an LF after it.
+    {"3*\n1\n", 'i', "null", "\n1\n"},
+    {"3*\r\n1\n", 'r', "null", "\n1\n"},
+    {"3*-\r\n1\n", 'i', "null", "\n1\n"},
+    {"3*-\r5\n", 'i', "invalid number: incomprehensible list input", "5\n"},
+    {"3*", 'i', "null", ""},
+    {"3*,9", 'i', "null", ",9"},
+    {"3* 4", 'r', "null", " 4"},
+    // Repeat counts: only the value after the "*" is used.
+    {"3*11\n", 'i', "11", "\n"},
+    {"+3*-4\n", 'i', "-4", "\n"},
+    {"2*1", 'r', "1", ""},
+    {"*5\n", 'i', "bad repetition count: incomprehensible list input", "5\n"},
+    {"0*5\n", 'i', "bad repetition count: incomprehensible list input", "5\n"},
+    {"-2*5\n", 'r', "bad repetition count: incomprehensible list input", "5\n"},
+    {"1234567890123456789012345678901234567890*5", 'i', "5", ""},
+    {"12345678901234567890123456789012345678901*5", 'i',
+     "bad repetition count: incomprehensible list input", "5"},
+    // Points, exponents and trailing signs are not integers.
+    {"12.0\n", 'i', "invalid integer: read unexpected character", "0\n"},
+    {"1e3", 'i', "invalid integer: read unexpected character", "3"},
+    {"12+\n", 'i', "invalid integer: read unexpected character", "\n"},
+    {"12-x", 'i', "invalid integer: read unexpected character", "x"},
+    {"abc", 'i', "invalid number: incomprehensible list input", "abc"},
+    {"-\n", 'i', "invalid number: incomprehensible list input", "\n"},
+    // End of file where a value should start.
+    {"", 'r', "list in: end of file", ""},
+    {"  \n\t\n", 'i', "list in: end of file", ""},
+    // Reals: what reads as exactly one, and both exponent forms.
+    {"1.", 'r', "1", ""},
+    {"0.1E1", 'r', "1", ""},
+    {"1.00000001", 'r', "1", ""},
+    {"1,5", 'r', "1", ",5"},
+    {"1d2", 'r', "100", ""},
+    {"1D2\n", 'r', "100", "\n"},
+    {"1e+2", 'r', "100", ""},
+    {"1+2", 'r', "100", ""},
+    {"25-1", 'r', "2.5", ""},
+    {"1.5e-3", 'r', "0.0015", ""},
+    {".5", 'r', "0.5", ""},
+    {"0.000", 'r', "0", ""},
+    {"-0", 'r', "0", ""},
+    // Beyond 40 significant digits, integer digits still scale; too large
+    // for single precision is infinity.
+    {"1000000000000000000000000000000000000000000000000", 'r', "inf", ""},
+    {"0.00000000000000000000000000000000000000000000001e50", 'r', "1000", ""},
+    {"-1e39", 'r', "-inf", ""},
+    {"3.4028235e38", 'r', "3.4028235e38", ""},
+    {"340282356779733661637539395458142568448", 'r', "inf", ""},
+    {"10000000000000000000000000000000000000000e-30", 'r', "1e10", ""},
+    {"1e99999999", 'r', "inf", ""},
+    // Exponent fields without digits, or too large.
+    {"1e", 'r', "exponent field: incomprehensible list input", ""},
+    {"1e+\n", 'r', "exponent field: incomprehensible list input", "\n"},
+    {"1+\n", 'r', "exponent field: incomprehensible list input", "\n"},
+    {"1e100000000", 'r', "exponent field: incomprehensible list input", ""},
+    {".e5", 'r', "invalid number: incomprehensible list input", "e5"},
 };
 
-TEST(ReadPlainInteger, EveryDigitCountAndSign) {
-  std::uint64_t value = 0;
-  for (int digits = 1; digits <= 18; ++digits) {
-    value = value * 10 + static_cast<std::uint64_t>(digits % 10);
-    for (const char* sign : {"", "-", "+"}) {
-      std::string text(sign);
-      text += std::to_string(value);
-      text += '\n';
-      PaddedSource source(text);
-      std::int64_t read = 0;
-      ASSERT_TRUE(rt::read_plain_integer(source, read)) << text;
-      const auto expected = static_cast<std::int64_t>(value);
-      EXPECT_EQ(read, *sign == '-' ? -expected : expected) << text;
-    }
+std::string spelled(float value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+  return text;
+}
+
+// What the program would see after reading `row`, spelled as a row spells it.
+std::string outcome_of(const Row& row, rt::StringSource& source) {
+  ReadStatus status;
+  std::string value;
+  bool kept;
+  if (row.type == 'i') {
+    std::int64_t item = kUnsetInteger;
+    status = rt::read_integer(source, item);
+    value = std::to_string(item);
+    kept = item == kUnsetInteger;
+  } else {
+    float item = kUnsetReal;
+    status = rt::read_real(source, item);
+    value = spelled(item);
+    kept = item == kUnsetReal;
+  }
+  if (status == ReadStatus::kValue) return value;
+  if (!kept) return "changed without a value";
+  if (status == ReadStatus::kNull) return "null";
+  if (status == ReadStatus::kListEnd) return "list end";
+  rt::ReadFailure failure = rt::read_failure(status);
+  return std::string(failure.context) + ": " + failure.message;
+}
+
+TEST(Read, Table) {
+  for (const Row& row : kRows) {
+    SCOPED_TRACE(testing::Message() << row.type << " " << testing::PrintToString(row.input));
+    rt::StringSource source(row.input);
+    std::string expected = row.outcome;
+    char* end;
+    float real = std::strtof(row.outcome, &end);
+    if (row.type == 'r' && *end == '\0') expected = spelled(real);
+    EXPECT_EQ(outcome_of(row, source), expected);
+    EXPECT_EQ(source.rest(), row.unread);
+    const std::size_t consumed = std::strlen(row.input) - source.rest().size();
+    EXPECT_TRUE(rt_test::keeps_to_record(row.input, 0, consumed));
   }
 }
 
