@@ -235,7 +235,6 @@ ONE_PASS = MENU + PASS1 + ASK
 SCAN0 = MENU + NUMBER_PROMPT + echo(0)  # then a report per table value
 ECHO360 = MENU + NUMBER_PROMPT + echo(360)
 SCAN360 = ECHO360 + reports(360)
-UNREADABLE = b"incomprehensible list input"
 
 DIALOGUE = [
     # The menu: 1 and 2 run their option, anything else shows it again; a
@@ -388,7 +387,8 @@ FAULTS = [
         SCAN0 + reports(0, TABLE_VALUES[:59999]), b"Floating Exception" + LE,
         ABORT, files={"primes.txt": table_with(60000, b"0\n")}),
     row("factor.txt in UTF-8 with a mark", b"2\n0\n", MENU + FROM_FILE,
-        fatal(b"invalid number", UNREADABLE, 7, b"factor.txt"), ABORT,
+        fatal(b"invalid number", b"incomprehensible list input", 7,
+              b"factor.txt"), ABORT,
         files={"primes.txt": TABLE, "factor.txt": b"\xef\xbb\xbf84\n"}),
     row("primes.txt a directory", b"1\n360\n0\n", ECHO360,
         fatal(b"list in", b"Is a directory", 3, b"primes.txt"), ABORT,
