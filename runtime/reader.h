@@ -275,6 +275,20 @@ ReadStatus start_value(Source& s, int& c) {
   return ReadStatus::kValue;
 }
 
+// The eight bytes at `p` as one word with the first byte lowest, on a CPU of
+// either byte order: the digit arithmetic below counts on that order.
+inline std::uint64_t load_first_byte_lowest(const unsigned char* p) {
+  static_assert(std::endian::native == std::endian::little ||
+                std::endian::native == std::endian::big);
+  std::uint64_t word = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, p, sizeof word);
+  } else {
+    for (int i = 7; i >= 0; --i) word = word << 8 | p[i];  // one reversed load
+  }
+  return word;
+}
+
 // Counts the digits at the start of the eight bytes `word` (the first byte
 // lowest) and returns their value; `count` is 8 when all eight are digits,
 // and the value is then not computed.
@@ -314,10 +328,9 @@ bool read_plain_integer(BufferedSource& s, std::int64_t& out) {
   const bool minus = *p == '-';
   if (minus || *p == '+') ++p;
   const unsigned char* const first = p;
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
   int count;
-  std::uint64_t magnitude = reader_detail::leading_digits(word, count);
+  std::uint64_t magnitude =
+      reader_detail::leading_digits(reader_detail::load_first_byte_lowest(p), count);
   p += count;
   if (count == 8) {  // a long value: digit by digit
     p = first;
