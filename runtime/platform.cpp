@@ -261,7 +261,8 @@ bool is_terminal(int fd) {
 }
 void prepare_standard_streams() {}
 
-static_assert(sizeof(sigset_t) <= 128, "signal mask does not fit its slot");
+static_assert(sizeof(sigset_t) <= 128 && alignof(sigset_t) <= alignof(std::max_align_t),
+              "signal mask does not fit its slot");
 
 namespace {
 

@@ -56,7 +56,7 @@ class ExitSignalsHeld {
   ExitSignalsHeld& operator=(const ExitSignalsHeld&) = delete;
 
  private:
-  unsigned char saved_[128];  // the platform's signal mask, opaque here
+  alignas(std::max_align_t) unsigned char saved_[128];  // the platform's signal mask, opaque here
 };
 
 using SignalHandler = void (*)(int);
