@@ -7,6 +7,7 @@ million), FACTORIZER_WRAPPER (a command prefix) and FACTORIZER_PLATFORM."""
 import contextlib
 import functools
 import os
+import re
 import resource
 import select
 import shutil
@@ -23,11 +24,18 @@ TIMEOUT = 30
 
 # What differs by platform: the line end on standard output and error, what
 # an abort looks like, and the signals that cannot reach a Windows program
-# from outside.
+# from outside, or a program of another CPU under qemu-user.
 POSIX = os.environ.get("FACTORIZER_PLATFORM", "linux") != "windows"
+QEMU = any(Path(part).name.startswith("qemu-") for part in WRAPPER)
+# qemu-user's own line on standard error when the program dies by a signal.
+QEMU_DEATH = re.compile(rb"qemu: uncaught target signal \d+ \([^)]*\) - core dumped\n\Z")
 if POSIX:
     LE, ABORT_STATUS, SIGNAL_SKIPS = b"\n", -signal.SIGABRT, {}
     SETTLE = 0.5  # for a program blocked on output that nobody reads yet
+    if QEMU:
+        SIGNAL_SKIPS = {signal.SIGFPE: "qemu-user dies of SIGSEGV when SIGFPE "
+                        "comes while the program holds it off, as during "
+                        "every write-out"}
 else:
     LE, ABORT_STATUS = b"\r\n", 3
     # Wine turns SIGINT into the console's Ctrl-C, which reaches the program
@@ -162,6 +170,8 @@ def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
                           else signal.SIG_DFL)
         if fsize is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
+        if QEMU:  # its core file would land among the data files
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
         for fd in close:
             os.close(fd)
     p = subprocess.Popen(
@@ -183,6 +193,8 @@ def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
                 p.wait(SETTLE)  # let it land before the input goes on
             stdin = then
         out, err = p.communicate(stdin, timeout=TIMEOUT)
+        if QEMU:
+            err = QEMU_DEATH.sub(b"", err)
         if stdout == "file":
             out = _contents(out_file)
     finally:

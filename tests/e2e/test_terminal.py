@@ -11,11 +11,12 @@ from pathlib import Path, PureWindowsPath
 
 TOOL = Path(__file__).resolve().parents[2] / "tools" / "cp850-terminal"
 BIN = Path(os.environ.get("FACTORIZER_BIN", "factorizer"))
-WRAPPER = os.environ.get("FACTORIZER_WRAPPER")
+WRAPPER = os.environ.get("FACTORIZER_WRAPPER", "")
 WINDOWS = os.environ.get("FACTORIZER_PLATFORM") == "windows"
 HERE = "cd %s && " % shlex.quote(str(BIN.parent))
-LINUX = HERE + "%s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
-                                                  BIN.name)
+# A build for another CPU runs behind the pass-through under its emulator.
+LINUX = HERE + "%s %s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
+                                                     WRAPPER, BIN.name)
 # Wine's chcp shows the input code page, so what tells the output page that
 # the program puts back is a UTF-8 line copied to the console after the run
 # (by a name without quotes: Wine's copy finds no quoted one).
