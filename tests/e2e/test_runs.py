@@ -32,10 +32,9 @@ QEMU_DEATH = re.compile(rb"qemu: uncaught target signal \d+ \([^)]*\) - core dum
 if POSIX:
     LE, ABORT_STATUS, SIGNAL_SKIPS = b"\n", -signal.SIGABRT, {}
     SETTLE = 0.5  # for a program blocked on output that nobody reads yet
-    if QEMU:
-        SIGNAL_SKIPS = {signal.SIGFPE: "qemu-user dies of SIGSEGV when SIGFPE "
-                        "comes while the program holds it off, as during "
-                        "every write-out"}
+    if QEMU:  # as during every write-out
+        SIGNAL_SKIPS = {signal.SIGFPE: "qemu-user dies of SIGSEGV on a SIGFPE "
+                        "that the program holds off"}
 else:
     LE, ABORT_STATUS = b"\r\n", 3
     # Wine turns SIGINT into the console's Ctrl-C, which reaches the program
@@ -193,8 +192,7 @@ def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
                 p.wait(SETTLE)  # let it land before the input goes on
             stdin = then
         out, err = p.communicate(stdin, timeout=TIMEOUT)
-        if QEMU:
-            err = QEMU_DEATH.sub(b"", err)
+        err = QEMU_DEATH.sub(b"", err) if QEMU else err
         if stdout == "file":
             out = _contents(out_file)
     finally:
