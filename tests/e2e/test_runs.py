@@ -123,9 +123,10 @@ def _folder(files, mode, modes, owner):
 
 
 def _collect(folder):
-    """What the folder holds, then gone: name -> bytes or DIR."""
-    for path in Path(folder.name).iterdir():  # a tester who is not root
-        path.chmod(0o700)  # owns the write-only file of its row
+    """What the folder holds, then gone: name -> bytes or DIR. Entries are
+    made readable first: a tester who is not root owns the write-only ones."""
+    for path in Path(folder.name).iterdir():
+        path.chmod(0o700)
     found = {path.name: DIR if path.is_dir() else path.read_bytes()
              for path in Path(folder.name).iterdir()}
     os.chmod(folder.name, 0o755)
