@@ -32,7 +32,7 @@ QEMU_DEATH = re.compile(rb"qemu: uncaught target signal \d+ \([^)]*\) - core dum
 if POSIX:
     LE, ABORT_STATUS, SIGNAL_SKIPS = b"\n", -signal.SIGABRT, {}
     SETTLE = 0.5  # for a program blocked on output that nobody reads yet
-    if QEMU:  # as during every write-out
+    if QEMU:  # the program holds SIGFPE off during every write-out
         SIGNAL_SKIPS = {signal.SIGFPE: "qemu-user dies of SIGSEGV on a SIGFPE "
                         "that the program holds off"}
 else:
