@@ -3,6 +3,7 @@
 // bring their own entry, can link the run-time.
 #include <cstdlib>
 
+#include "platform.h"
 #include "runtime.h"
 
 int main(int argc, char** argv) {
@@ -11,5 +12,6 @@ int main(int argc, char** argv) {
   f_init();
   std::atexit(f_exit);
   MAIN__();
+  rt::platform::begin_ending();
   std::exit(0);
 }

@@ -177,12 +177,17 @@ void prepare_standard_streams() {
 }
 
 // No mask here: a console event waits for the count to drop to zero.
-ExitSignalsHeld::ExitSignalsHeld() : saved_{} {
+ExitSignalsHeld::ExitSignalsHeld() {
   InterlockedIncrement(&records_held);
 }
 ExitSignalsHeld::~ExitSignalsHeld() {
   if (InterlockedDecrement(&records_held) == 0 && GetCurrentThreadId() == main_thread_id)
     deliver_pending();
+}
+
+// A console event that comes later finds no state to take its delivery from.
+void begin_ending() {
+  InterlockedExchange(&main_state, kEnding);
 }
 
 bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored) {
@@ -198,6 +203,10 @@ bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ign
     return false;
   }
   return true;
+}
+
+const char* error_text(int error) {
+  return std::strerror(error);  // handlers run on a thread, never inside a signal
 }
 
 #else
@@ -261,9 +270,6 @@ bool is_terminal(int fd) {
 }
 void prepare_standard_streams() {}
 
-static_assert(sizeof(sigset_t) <= 128 && alignof(sigset_t) <= alignof(std::max_align_t),
-              "signal mask does not fit its slot");
-
 namespace {
 
 // The signals whose handlers end the process through the exit routine. An
@@ -280,11 +286,18 @@ sigset_t exit_requests() {
 
 ExitSignalsHeld::ExitSignalsHeld() {
   sigset_t hold = exit_requests();
-  sigprocmask(SIG_BLOCK, &hold, reinterpret_cast<sigset_t*>(saved_));
+  sigprocmask(SIG_BLOCK, &hold, &saved_);
 }
 
 ExitSignalsHeld::~ExitSignalsHeld() {
-  sigprocmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr);
+  sigprocmask(SIG_SETMASK, &saved_, nullptr);
+}
+
+// Every hold made after this saves and puts back a mask that holds the
+// requests; none made before it is put back, as no ending returns.
+void begin_ending() {
+  sigset_t hold = exit_requests();
+  sigprocmask(SIG_BLOCK, &hold, nullptr);
 }
 
 bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored) {
@@ -300,7 +313,20 @@ bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ign
   action.sa_mask = exit_requests();
   action.sa_flags = once ? SA_RESETHAND : 0;
   sigaction(signal, &action, nullptr);
+  // A mask inherited from the parent must not change which ending comes.
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal);
+  sigprocmask(SIG_UNBLOCK, &one, nullptr);
   return true;
+}
+
+const char* error_text(int error) {
+#ifdef __GLIBC__
+  return strerrordesc_np(error);  // strerror would read the locale's tables
+#else
+  return std::strerror(error);
+#endif
 }
 
 #endif

@@ -4,6 +4,7 @@
 // abnormally.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
@@ -55,15 +56,27 @@ class ExitSignalsHeld {
   ExitSignalsHeld(const ExitSignalsHeld&) = delete;
   ExitSignalsHeld& operator=(const ExitSignalsHeld&) = delete;
 
+#ifndef _WIN32
  private:
-  alignas(std::max_align_t) unsigned char saved_[128];  // the platform's signal mask, opaque here
+  sigset_t saved_;  // the mask to put back
+#endif
 };
 
+// The run is ending: STOP, the fatal report and every handler pass here
+// first. From here on exit requests are held off for good, so the ending
+// that began is the one that completes, and exit is never entered twice.
+void begin_ending();
+
 using SignalHandler = void (*)(int);
-// Installs `handler` for `signal`. With `once`, the action is set back to
-// default before the handler runs, as for a hardware exception. Returns
-// false if the signal was ignored at start and `keep_ignored` left it so.
+// Installs `handler` for `signal` and lets the signal through, whatever
+// mask the run inherited. With `once`, the action is set back to default
+// before the handler runs, as for a hardware exception. Returns false if
+// the signal was ignored at start and `keep_ignored` left it so.
 bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored);
+
+// The system's text for `error`, or null for a number it has none for. It
+// reads no locale: the fatal report may run on a signal handler's path.
+const char* error_text(int error);
 
 // Abnormal termination with the platform's abort status, with the console's
 // code page put back first.

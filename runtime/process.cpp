@@ -43,7 +43,7 @@ void f_setsig() {
 void f_init() {
   rt::platform::prepare_standard_streams();
   rt::connect_standard_units();
-  rt::io().initialised = true;
+  rt::io().initialised = 1;
 }
 
 void f_exit() {
@@ -62,6 +62,7 @@ void f_exit() {
 }
 
 void sig_die(const char* message, int kill) {
+  rt::platform::begin_ending();
   rt::write_error_text(message);
   rt::write_error_text(rt::platform::kLineEnd);
   if (kill != 1) std::exit(1);
@@ -71,6 +72,7 @@ void sig_die(const char* message, int kill) {
 }
 
 void s_stop(const char* text, rt::Word length) {
+  rt::platform::begin_ending();
   if (length > 0) {
     rt::write_error_text("STOP ");
     for (rt::Word k = 0; k < length; ++k) {

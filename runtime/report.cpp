@@ -18,14 +18,33 @@ struct FailureLine {
   int error;            // the saved errno of a system error
 };
 
+void write_number(unsigned n) {
+  char digits[16];
+  char* first = digits + sizeof digits;
+  *--first = '\0';
+  do {
+    *--first = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  write_error_text(first);
+}
+
 void write_failure_line(const FailureLine& line) {
   write_error_text(line.context);
   write_error_text(": ");
-  write_error_text(line.message != nullptr ? line.message : std::strerror(line.error));
+  if (line.message != nullptr) {
+    write_error_text(line.message);
+  } else if (const char* text = platform::error_text(line.error)) {
+    write_error_text(text);
+  } else {
+    write_error_text("Unknown error ");
+    write_number(static_cast<unsigned>(line.error));
+  }
   write_error_text(platform::kLineEnd);
 }
 
 [[noreturn]] void report(const FailureLine& line) {
+  platform::begin_ending();
   IoState& state = io();
   if (state.reporting) {
     write_failure_line(line);
@@ -34,18 +53,8 @@ void write_failure_line(const FailureLine& line) {
   }
   state.reporting = 1;
   write_failure_line(line);
-
-  char number[16];
-  char* end = number + sizeof number;
-  char* first = end;
-  *--first = '\0';
-  unsigned unit = static_cast<unsigned>(state.current_unit);
-  do {
-    *--first = static_cast<char>('0' + unit % 10);
-    unit /= 10;
-  } while (unit != 0);
   write_error_text("apparent state: unit ");
-  write_error_text(first);
+  write_number(static_cast<unsigned>(state.current_unit));
   write_error_text(" ");
   const std::string* name = nullptr;
   if (state.current_unit >= 0 && state.current_unit < kUnitCount &&

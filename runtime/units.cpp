@@ -16,6 +16,7 @@ NeverDestroyed<IoState> io_state;
 
 void FileSource::attach(int fd) {
   if (fd >= 0 && buffer_ == nullptr) {
+    platform::ExitSignalsHeld held;  // an exit must not find the allocator locked
     buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity + kSlack));
     if (buffer_ == nullptr) throw std::bad_alloc();
     std::memset(buffer_, 0, kCapacity + kSlack);

@@ -81,7 +81,7 @@ struct Unit {
 // Everything the exit routine and the fatal report must be able to see.
 struct IoState {
   Unit units[kUnitCount];
-  bool initialised = false;
+  volatile std::sig_atomic_t initialised = 0;  // the preconnected units exist
   volatile std::sig_atomic_t in_progress = 0;  // a statement, OPEN or CLOSE runs
   int current_unit = 0;                        // the unit the report names
   bool last_reading = false;                   // direction of the latest READ or WRITE

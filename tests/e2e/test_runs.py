@@ -5,6 +5,7 @@ every run checks that the data files are left byte for byte as they were.
 Environment: FACTORIZER_BIN, FACTORIZER_PRIMES (the 78498 primes below one
 million), FACTORIZER_WRAPPER (a command prefix) and FACTORIZER_PLATFORM."""
 import contextlib
+import fcntl
 import functools
 import os
 import re
@@ -14,6 +15,7 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 from pathlib import Path
@@ -143,18 +145,20 @@ def _copy_for_nobody():
 
 
 def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
-        fsize=None, nobody=False, mode=0o755, modes=None, send=None,
-        then=b""):
+        block=(), fsize=None, nobody=False, mode=0o755, modes=None,
+        send=None, then=b"", jam=None):
     """Runs the program once in a fresh folder holding `files`, with
     `stdout` a "pipe", a "file", "full" (/dev/full) or "gone" (a pipe whose
     reader is gone). With `send`, (sig, wait), `sig` is sent once
-    wait(stdout) returns the output seen, then `then` is fed. The rest:
-    descriptors closed, signals ignored, a file size limit, running as
-    nobody, and the modes of the folder and of its entries."""
+    wait(stdout, pid) returns the output seen, then `then` is fed. With
+    `jam`, (fd, room), descriptor fd is a pipe full but for `room` bytes,
+    drained only once the signal is sent. The rest: descriptors closed,
+    signals ignored or blocked, a file size limit, running as nobody, and
+    the modes of the folder and of its entries."""
     if send and send[0] in SIGNAL_SKIPS:
         raise unittest.SkipTest(SIGNAL_SKIPS[send[0]])
-    if ignore and not POSIX:
-        raise unittest.SkipTest("Wine does not carry an ignored signal over")
+    if (ignore or block) and not POSIX:
+        raise unittest.SkipTest("Wine does not carry a signal's state over")
     nobody = nobody and os.geteuid() == 0
     folder = _folder(files, mode, modes, NOBODY if nobody else None)
     sink = out_file = None
@@ -164,12 +168,19 @@ def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
     elif stdout != "pipe":
         sink = out_file = (tempfile.TemporaryFile() if stdout == "file"
                            else open("/dev/full", "wb"))
+    streams = {1: subprocess.PIPE if sink is None else sink,
+               2: subprocess.PIPE}
+    if jam:
+        jammed, streams[jam[0]] = os.pipe()
+        filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam[1]
+        os.write(streams[jam[0]], bytes(filler))
 
     def prepare():
         # A shell starts background jobs with SIGINT ignored: not inherited.
         for sig in (signal.SIGINT, *ignore):
             signal.signal(sig, signal.SIG_IGN if sig in ignore
                           else signal.SIG_DFL)
+        signal.pthread_sigmask(signal.SIG_BLOCK, block)
         if fsize is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
         if QEMU:  # its core file would land among the data files
@@ -178,23 +189,35 @@ def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
             os.close(fd)
     p = subprocess.Popen(
         WRAPPER + [_copy_for_nobody()[1] if nobody else BIN, *args],
-        cwd=folder.name, stdin=subprocess.PIPE, stderr=subprocess.PIPE,
-        stdout=subprocess.PIPE if sink is None else sink, preexec_fn=prepare,
+        cwd=folder.name, stdin=subprocess.PIPE, stdout=streams[1],
+        stderr=streams[2], preexec_fn=prepare,
         **({"user": NOBODY, "group": NOBODY, "extra_groups": []}
            if nobody else {}))
     seen = b""
     try:
         if stdout == "gone":
             os.close(sink)
+        if jam:
+            os.close(streams[jam[0]])
         if send:
             p.stdin.write(stdin)
             p.stdin.flush()
-            seen = send[1](out_file or p.stdout)
+            seen = send[1](out_file or p.stdout, p.pid)
             p.send_signal(send[0])
             with contextlib.suppress(subprocess.TimeoutExpired):
                 p.wait(SETTLE)  # let it land before the input goes on
             stdin = then
+        if jam:
+            drained = []
+            drainer = threading.Thread(target=lambda: drained.append(
+                b"".join(iter(lambda: os.read(jammed, 65536), b""))))
+            drainer.start()
         out, err = p.communicate(stdin, timeout=TIMEOUT)
+        if jam:
+            drainer.join(TIMEOUT)
+            os.close(jammed)
+            out, err = (drained[0][filler:], err) if jam[0] == 1 \
+                else (out, drained[0][filler:])
         err = QEMU_DEATH.sub(b"", err) if QEMU else err
         if stdout == "file":
             out = _contents(out_file)
@@ -215,7 +238,7 @@ def _contents(file):
 def after(done):
     """A wait: until done(the output so far), read off the pipe (which
     nobody reads after that) or from the file as the program writes it."""
-    def wait(out):
+    def wait(out, pid):
         seen, deadline = b"", time.monotonic() + TIMEOUT
         while not done(seen):
             if time.monotonic() > deadline:
@@ -233,6 +256,23 @@ def after(done):
 
 def at_prompt(prompt):
     return after(lambda seen: seen.endswith(prompt))
+
+
+def writing_blocked(fd):
+    """A wait: until the program sleeps in a call on the pipe that is its
+    descriptor `fd`, which only a write that a jammed pipe holds up does."""
+    def wait(out, pid):
+        deadline = time.monotonic() + TIMEOUT
+        while True:
+            call = Path("/proc/%d/syscall" % pid).read_text().split()
+            with contextlib.suppress(OSError, IndexError, ValueError):
+                if os.readlink("/proc/%d/fd/%d" % (pid, int(call[1], 16))) \
+                        == os.readlink("/proc/%d/fd/%d" % (pid, fd)):
+                    return b""
+            if time.monotonic() > deadline:
+                raise AssertionError("never blocked writing")
+            time.sleep(0.01)
+    return wait
 
 
 def row(name, stdin, out, err=b"", ending=0, **options):
@@ -298,6 +338,13 @@ SIGNALS = [
     row("interrupt while records are written", b"1\n0\n",
         Prefix(SCAN0 + reports(0) + ASK), b"Interrupt" + LE, 1,
         send=(signal.SIGINT, after(lambda seen: len(seen) >= 200000))),
+    # The first ending decided completes; a request after it changes
+    # nothing. The jammed pipe holds the ending up in its last write.
+    row("interrupt while STOP writes out", b"1\n1\n0\n", ONE_PASS + CANCEL,
+        jam=(1, len(ONE_PASS)), send=(signal.SIGINT, writing_blocked(1))),
+    row("interrupt while the fatal report is written", b"abc\n", MENU,
+        fatal(b"invalid number", b"incomprehensible list input"), ABORT,
+        jam=(2, 0), send=(signal.SIGINT, writing_blocked(2))),
 ]
 
 
@@ -308,9 +355,9 @@ def typed(n, table=TABLE):
                files={"primes.txt": table})
 
 
-def table(name, data, out, err=b"", ending=0):
+def table(name, data, out, err=b"", ending=0, **options):
     return row(name, b"1\n360\n0\n", out, err, ending,
-               files={"primes.txt": data})
+               files={"primes.txt": data}, **options)
 
 
 # Table records taken as they come: a null keeps the previous value (at
@@ -353,6 +400,9 @@ SCAN = [
     table("CR LF", TABLE.replace(b"\n", b"\r\n"), SCAN360 + ASK + CANCEL),
     table("a zero after 5", b"2\n3\n5\n0\n" + b"".join(RECORDS[4:]),
           SCAN360, b"Floating Exception" + LE, ABORT),
+    table("a zero after 2, the fault blocked at the start",
+          b"2\n0\n" + b"".join(RECORDS[2:]), ECHO360 + report(360, 2),
+          b"Floating Exception" + LE, ABORT, block=[signal.SIGFPE]),
     # A missing file is created empty, and its first read finds the end.
     row("primes.txt missing", b"1\n360\n0\n", ECHO360,
         end_of_input(3, b"primes.txt"), ABORT, files={},
