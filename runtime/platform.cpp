@@ -224,6 +224,20 @@ int above_standard(int fd) {
   return moved;
 }
 
+// Creates `name` for writing only where no file is: O_EXCL never opens an
+// existing one. It refuses every link too, but a link to nothing names a
+// missing file as well, which is then made where the link points.
+int create_missing(const char* name) {
+  int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  struct stat target;
+  if (::stat(name, &target) == 0 || errno != ENOENT) {
+    errno = EEXIST;
+    return -1;
+  }
+  return ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);  // no O_TRUNC
+}
+
 }  // namespace
 
 int open_file(const char* name, OpenMode mode) {
@@ -233,7 +247,7 @@ int open_file(const char* name, OpenMode mode) {
     case OpenMode::kReadOnly:
       return above_standard(::open(name, O_RDONLY | O_CLOEXEC));
     case OpenMode::kCreate:
-      return above_standard(::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+      return above_standard(create_missing(name));
   }
   return -1;
 }

@@ -48,6 +48,12 @@ else:
         "on it, or takes it as its own failure")
 ABORT = "abort"  # expected ending: abnormal termination
 DIR = "<directory>"  # a folder entry that is no file
+
+
+class Link(str):
+    """A folder entry that is a symbolic link to this name."""
+
+
 NOBODY = 65534
 
 TABLE = Path(PRIMES).read_bytes()
@@ -111,7 +117,9 @@ def _folder(files, mode, modes, owner):
     """A scratch folder holding `files` (bytes or DIR)."""
     folder = tempfile.TemporaryDirectory(prefix="factorizer-")
     for name, data in files.items():
-        if data == DIR:
+        if isinstance(data, Link):
+            Path(folder.name, name).symlink_to(data)
+        elif data == DIR:
             Path(folder.name, name).mkdir()
         else:
             Path(folder.name, name).write_bytes(data)
@@ -125,12 +133,16 @@ def _folder(files, mode, modes, owner):
 
 
 def _collect(folder):
-    """What the folder holds, then gone: name -> bytes or DIR. Entries are
-    made readable first: a tester who is not root owns the write-only ones."""
-    for path in Path(folder.name).iterdir():
-        path.chmod(0o700)
-    found = {path.name: DIR if path.is_dir() else path.read_bytes()
-             for path in Path(folder.name).iterdir()}
+    """What the folder holds, then gone: name -> bytes, DIR or a Link.
+    Entries are made readable first: a tester who is not root owns the
+    write-only ones."""
+    entries = list(Path(folder.name).iterdir())
+    for path in entries:
+        if not path.is_symlink():
+            path.chmod(0o700)
+    found = {path.name: Link(os.readlink(path)) if path.is_symlink()
+             else DIR if path.is_dir() else path.read_bytes()
+             for path in entries}
     os.chmod(folder.name, 0o755)
     folder.cleanup()
     return found
@@ -453,6 +465,10 @@ FAULTS = [
         fatal(b"invalid number", b"incomprehensible list input", 7,
               b"factor.txt"), ABORT,
         files={"primes.txt": TABLE, "factor.txt": b"\xef\xbb\xbf84\n"}),
+    row("factor.txt a link to nothing", b"2\n0\n", MENU + FROM_FILE,
+        end_of_input(7, b"factor.txt"), ABORT,
+        files={"primes.txt": TABLE, "factor.txt": Link("number.txt")},
+        created=["number.txt"]),
     row("primes.txt a directory", b"1\n360\n0\n", ECHO360,
         fatal(b"list in", b"Is a directory", 3, b"primes.txt"), ABORT,
         files={"primes.txt": DIR}),
