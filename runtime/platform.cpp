@@ -156,8 +156,8 @@ std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size) {
   return _write(fd, buffer, static_cast<unsigned>(size));
 }
 
-std::int64_t seek_relative(int fd, std::int64_t offset) {
-  return _lseeki64(fd, offset, SEEK_CUR);
+std::int64_t position_of(int fd) {
+  return _lseeki64(fd, 0, SEEK_CUR);
 }
 std::int64_t seek_to(int fd, std::int64_t position) {
   return _lseeki64(fd, position, SEEK_SET);
@@ -270,8 +270,8 @@ std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size) {
   }
 }
 
-std::int64_t seek_relative(int fd, std::int64_t offset) {
-  return ::lseek(fd, offset, SEEK_CUR);
+std::int64_t position_of(int fd) {
+  return ::lseek(fd, 0, SEEK_CUR);
 }
 std::int64_t seek_to(int fd, std::int64_t position) {
   return ::lseek(fd, position, SEEK_SET);

@@ -32,8 +32,8 @@ int close_file(int fd);
 // One read or write call, retried on EINTR; returns the count or -1.
 std::ptrdiff_t read_some(int fd, void* buffer, std::size_t size);
 std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size);
-// Position of the descriptor, moved by `offset` from where it stands.
-std::int64_t seek_relative(int fd, std::int64_t offset);
+// Where the descriptor stands, and moving it there; -1 when it cannot.
+std::int64_t position_of(int fd);
 std::int64_t seek_to(int fd, std::int64_t position);
 int truncate_at(int fd, std::int64_t position);
 bool is_terminal(int fd);

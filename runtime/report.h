@@ -10,6 +10,7 @@ inline constexpr char kListInputMessage[] = "incomprehensible list input";
 inline constexpr char kUnexpectedMessage[] = "read unexpected character";
 inline constexpr char kOutOfRangeMessage[] = "integer out of range";
 inline constexpr char kCantReadMessage[] = "can't read file";
+inline constexpr char kCantWriteMessage[] = "can't write file";
 inline constexpr char kRecursionMessage[] = "I/O started while already doing I/O";
 inline constexpr char kBadUnitMessage[] = "illegal unit number";
 inline constexpr char kNotConnectedMessage[] = "unit not connected";

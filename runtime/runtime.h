@@ -28,9 +28,9 @@ struct ControlList {
   Word rec;
 };
 
-// OPEN control list. Only `unit`, `file`, `filelen` and the first character
-// of `stat` are looked at; the access, form, record length and blank
-// settings are always their defaults.
+// OPEN control list. Only `unit`, `file` and `filelen` are looked at: every
+// OPEN is taken as status "unknown", and the access, form, record length and
+// blank settings are always their defaults.
 struct OpenList {
   Word err;
   Word unit;

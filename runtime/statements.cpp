@@ -95,7 +95,7 @@ void write_item(rt::Word type, const char* item, rt::Word length) {
 
 std::int32_t s_wsle(const rt::ControlList* list) {
   Unit& unit = begin_transfer(list, false, "write start");
-  rt::turn_to_writing(unit);
+  if (!unit.writing) rt::fatal_error("write start", rt::kCantWriteMessage);
   statement.writer.begin(unit.out);
   return 0;
 }
@@ -104,7 +104,7 @@ std::int32_t e_wsle() {
   Unit& unit = *statement.unit;
   statement.writer.finish();
   if (unit.record_at_a_time || unit.out.whole_size() >= 64 * 1024) {
-    if (int error = rt::write_out(unit); error != 0) rt::fatal_write(io().current_unit, error);
+    rt::write_out_or_fail(io().current_unit, unit);
   }
   io().in_progress = 0;
   return 0;
@@ -115,9 +115,7 @@ std::int32_t s_rsle(const rt::ControlList* list) {
   // What was written must be on the screen before the program waits.
   if (list->unit == rt::kInputUnit) {
     Unit& out = io().units[rt::kOutputUnit];
-    if (out.connected() && out.writing) {
-      if (int error = rt::write_out(out); error != 0) rt::fatal_write(rt::kOutputUnit, error);
-    }
+    if (out.connected() && out.writing) rt::write_out_or_fail(rt::kOutputUnit, out);
   }
   rt::turn_to_reading(list->unit, unit);
   if (unit.in.at_end()) rt::fatal_end_of_file("read start");

@@ -64,7 +64,6 @@ void connect_standard_units() {
                      Standard{kOutputUnit, platform::kStdout, true}}) {
     Unit& unit = io().units[s.number];
     unit.fd = s.fd;
-    unit.permanent = true;
     unit.writing = s.writing;
     // Standard error is unbuffered; a console sees each record as it ends.
     unit.record_at_a_time = s.fd == platform::kStderr || platform::is_terminal(s.fd);
@@ -81,7 +80,7 @@ void cut_back_to_whole_record(int fd, const char* written, std::size_t count) {
   std::size_t whole = count;
   while (whole > 0 && written[whole - 1] != '\n') --whole;
   if (whole == count) return;
-  std::int64_t end = platform::seek_relative(fd, 0);
+  std::int64_t end = platform::position_of(fd);
   if (end < 0) return;  // a pipe or a terminal: nothing to cut back
   std::int64_t cut = end - static_cast<std::int64_t>(count - whole);
   if (platform::truncate_at(fd, cut) == 0) platform::seek_to(fd, cut);
@@ -110,14 +109,28 @@ int write_out(Unit& unit) {
   return error;
 }
 
-void switch_to_reading(int number, Unit& unit) {
+void write_out_or_fail(int number, Unit& unit) {
   if (int error = write_out(unit); error != 0) fatal_write(number, error);
+}
+
+namespace {
+
+// Opens an existing file at its start: for reading and writing where it
+// may be written, else for reading only.
+int open_existing(const char* name) {
+  int fd = platform::open_file(name, platform::OpenMode::kReadWrite);
+  return fd >= 0 ? fd : platform::open_file(name, platform::OpenMode::kReadOnly);
+}
+
+}  // namespace
+
+void switch_to_reading(int number, Unit& unit) {
+  write_out_or_fail(number, unit);
   if (unit.name.empty()) fatal_error("read start", kCantReadMessage);
   // A unit that OPEN had to create is write-only: reopen it for reading
   // at the same position.
-  std::int64_t position = platform::seek_relative(unit.fd, 0);
-  int fd = platform::open_file(unit.name.c_str(), platform::OpenMode::kReadWrite);
-  if (fd < 0) fd = platform::open_file(unit.name.c_str(), platform::OpenMode::kReadOnly);
+  std::int64_t position = platform::position_of(unit.fd);
+  int fd = open_existing(unit.name.c_str());
   if (fd < 0 || (position > 0 && platform::seek_to(fd, position) < 0)) {
     fatal_error("read start", kCantReadMessage);
   }
@@ -127,22 +140,13 @@ void switch_to_reading(int number, Unit& unit) {
   unit.in.attach(fd);
 }
 
-void switch_to_writing(Unit& unit) {
-  // Writing goes on where reading stopped, not where the buffer stopped.
-  if (!unit.permanent)
-    platform::seek_relative(unit.fd, -static_cast<std::int64_t>(unit.in.buffered()));
-  unit.in.attach(-1);
-  unit.writing = true;
-}
-
 void open_unit(int number, std::string name) {
   Unit& unit = io().units[number];
   if (unit.connected()) close_unit(unit, false);
   unit.name = std::move(name);
   const char* path = unit.name.c_str();
-  int fd = platform::open_file(path, platform::OpenMode::kReadWrite);
+  int fd = open_existing(path);
   bool created = false;
-  if (fd < 0) fd = platform::open_file(path, platform::OpenMode::kReadOnly);
   int read_error = errno;
   if (fd < 0) {
     // Created only when missing: an existing file is never emptied.
@@ -151,7 +155,6 @@ void open_unit(int number, std::string name) {
     if (fd < 0) fatal_system("open", errno == EEXIST ? read_error : errno);
   }
   unit.fd = fd;
-  unit.permanent = false;
   unit.record_at_a_time = false;
   unit.writing = created;
   unit.in.attach(created ? -1 : fd);
@@ -160,13 +163,13 @@ void open_unit(int number, std::string name) {
 int close_unit(Unit& unit, bool remove) {
   if (!unit.connected()) return 0;
   int error = 0;
+  // A named file is written only from its start, after OPEN created it, so
+  // it already ends where the writing ended.
   if (unit.writing) {
     unit.out.drop_partial();
     error = write_out(unit);
-    // A file whose last transfer was a write ends where the writing ended.
-    if (!unit.permanent) platform::truncate_at(unit.fd, platform::seek_relative(unit.fd, 0));
   }
-  if (!unit.permanent) {
+  if (!unit.name.empty()) {
     platform::close_file(unit.fd);
     if (remove) std::remove(unit.name.c_str());
   }

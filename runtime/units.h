@@ -33,8 +33,6 @@ class FileSource {
   void unget() { --next_; }
 
   void attach(int fd);
-  // Bytes taken from the descriptor but not yet read.
-  std::size_t buffered() const { return static_cast<std::size_t>(end_ - next_); }
   const unsigned char* buffered_begin() const { return next_; }
   const unsigned char* buffered_end() const { return end_; }
   // Marks the buffered bytes before `next` as read.
@@ -49,7 +47,6 @@ class FileSource {
     return skip_line_slowly();
   }
   bool at_end() const { return at_end_; }
-  void clear_end() { at_end_ = false; }
 
  private:
   int refill_and_get();
@@ -68,10 +65,10 @@ class FileSource {
 
 struct Unit {
   int fd = -1;                    // -1: not connected
-  bool permanent = false;         // preconnected: its descriptor is never closed
   bool writing = false;           // direction of the last transfer
   bool record_at_a_time = false;  // each whole record is written out at once
-  std::string name;               // empty for a preconnected unit
+  std::string name;               // empty for a preconnected unit, whose
+                                  // descriptor is never closed
   FileSource in;
   RecordBuffer out;
 
@@ -110,18 +107,16 @@ void connect_standard_units();
 // Writes out the whole records of a writing unit. Returns 0, or the errno
 // of the failed write; the records are dropped either way.
 [[gnu::noinline]] int write_out(Unit& unit);
+// The same for unit `number`, with a failure reported as fatal.
+void write_out_or_fail(int number, Unit& unit);
 
-// Turns the unit to reading or writing before a transfer in that
-// direction; a failure is reported as fatal.
+// Turns a writing unit to reading before a READ: only a file that OPEN had
+// to create is one; a failure is reported as fatal. No unit ever turns the
+// other way: the program writes only to the units that start writing.
 [[gnu::noinline]] void switch_to_reading(int number, Unit& unit);
-[[gnu::noinline]] void switch_to_writing(Unit& unit);
 inline void turn_to_reading(int number, Unit& unit) {
   if (unit.writing) [[unlikely]]
     switch_to_reading(number, unit);
-}
-inline void turn_to_writing(Unit& unit) {
-  if (!unit.writing) [[unlikely]]
-    switch_to_writing(unit);
 }
 
 // OPEN with status "unknown" of `name` on the unit; failures are fatal.
