@@ -13,7 +13,9 @@ namespace rt {
 
 namespace {
 
-constexpr std::size_t kInitialCapacity = 64 * 1024 + 256;
+// Whole records up to the write-out size, and the short records of the
+// statement that reaches it.
+constexpr std::size_t kInitialCapacity = RecordBuffer::kWriteOutSize + 256;
 
 // 0, then 10 to 10^19: the powers count_digits compares with.
 constexpr auto kPowersOf10 = [] {

@@ -49,6 +49,10 @@ inline void copy_short(char* to, const char* from, std::size_t count) {
 // exit path can always read it; any other buffer frees its block.
 class RecordBuffer {
  public:
+  // A unit's whole records are written out at the end of a statement once
+  // this many bytes wait; the first block holds that much and more.
+  static constexpr std::size_t kWriteOutSize = 64 * 1024;
+
   RecordBuffer() = default;
   ~RecordBuffer() { std::free(data_); }
   RecordBuffer(const RecordBuffer&) = delete;
