@@ -96,24 +96,22 @@ class RecordWriter {
  public:
   static constexpr std::size_t kLineLength = 80;
 
-  // Starts a statement whose records go to `out`.
-  void begin(RecordBuffer& out) {
-    out_ = &out;
-    column_ = 0;
-  }
+  // Starts a statement whose records go to `out`, which holds no partial
+  // record.
+  void begin(RecordBuffer& out) { out_ = &out; }
 
   // Kept out of line: inlined together into one dispatcher, they would make
   // every item pay for the registers of both.
   [[gnu::noinline]] void text(const char* bytes, std::size_t length);
   [[gnu::noinline]] void integer(std::int64_t value);
   // The end of the statement: ends the record in progress.
-  void finish() { end_record(); }
+  void finish() { out_->end_record(); }
 
  private:
-  void end_record();
+  // Bytes of the record being built, its first blank included.
+  std::size_t column() const { return out_->size() - out_->whole_size(); }
 
   RecordBuffer* out_ = nullptr;
-  std::size_t column_ = 0;
 };
 
 }  // namespace rt
