@@ -93,7 +93,7 @@ void RecordWriter::text(const char* bytes, std::size_t length) {
   const std::size_t blank = column() == 0 ? 1 : 0;
   char* to = out_->reserve(blank + length);
   if (blank != 0) *to = ' ';
-  copy_short(to + blank, bytes, length);
+  std::memcpy(to + blank, bytes, length);
   out_->advance(blank + length);
 }
 
