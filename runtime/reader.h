@@ -289,7 +289,7 @@ bool read_plain_integer(BufferedSource& s, std::int64_t& out) {
   if (minus || *p == '+') ++p;
   const unsigned char* const first = p;
   std::uint64_t magnitude = 0;  // may wrap on a long run of digits, refused below
-  for (std::uint64_t d; (d = reader_detail::digit_of(*p)) <= 9; ++p) magnitude = magnitude * 10 + d;
+  for (std::uint64_t d; (d = std::uint64_t{*p} - '0') <= 9; ++p) magnitude = magnitude * 10 + d;
   if (p == first || p - first > 18 || p >= s.buffered_end()) return false;
   const unsigned char c = *p;
   if (c != '\n' && c != '\r' && c != ' ' && c != '\t' && c != ',' && c != '/') return false;
