@@ -5,8 +5,10 @@ the factorizer's peak resident memory; prints the figures as two tables.
 Workloads, each run through the real dialogue (menu answer 1, the number,
 continue answer 1, ..., last continue answer 0):
   - 50 scans of 360, standard output to /dev/null;
+  - 20 scans of 9223372036854775783, the largest prime below 2^63: no table
+    value divides it, and every remainder is a full 64-bit division;
   - 5 scans of 0 (78498 report lines each), standard output to /dev/null;
-  - the same, standard output to a file.
+  - the same, standard output to a file, where writing costs the kernel more.
 The floor (bench_floor) does the same work with no list-directed rules; the
 naive iostreams scan (bench_iostream_scan), when built, is a third column
 for orientation. Every program runs in a temporary folder that holds a copy
@@ -31,13 +33,14 @@ import tempfile
 import time
 
 TABLE = "primes.txt"
-RATIO_TARGET = 1.5
 
-# (label, number, scans, sink): sink is "null" or "file".
+# (label, number, scans, sink, target): sink is "null" or "file"; target is
+# the highest program/floor ratio aimed at.
 WORKLOADS = [
-    ("50 scans of 360, stdout /dev/null", 360, 50, "null"),
-    ("5 scans of 0, stdout /dev/null", 0, 5, "null"),
-    ("5 scans of 0, stdout to a file", 0, 5, "file"),
+    ("50 scans of 360, stdout /dev/null", 360, 50, "null", 1.2),
+    ("20 scans of 2^63-25, stdout /dev/null", 9223372036854775783, 20, "null", 1.2),
+    ("5 scans of 0, stdout /dev/null", 0, 5, "null", 0.5),
+    ("5 scans of 0, stdout to a file", 0, 5, "file", 0.5),
 ]
 MEMORY_SCANS = [1, 200]
 MEMORY_RUNS = 5
@@ -150,7 +153,7 @@ def check_outputs(runner, candidates, folder):
     the table is in the page cache before any run is timed."""
     mismatches = []
     seen = set()
-    for label, number, scans, _ in WORKLOADS:
+    for label, number, scans, _, _ in WORKLOADS:
         if (number, scans) in seen:
             continue
         seen.add((number, scans))
@@ -177,11 +180,15 @@ def time_workloads(runner, candidates, runs, folder):
     compares runs made under the same load."""
     results = []
     sink_file = os.path.join(folder, "stdout.txt")
-    for _, number, scans, sink in WORKLOADS:
+    for _, number, scans, sink, _ in WORKLOADS:
         target = os.devnull if sink == "null" else sink_file
         times = {c.name: [] for c in candidates}
         for _ in range(runs):
             for c in candidates:
+                if sink == "file" and os.path.exists(sink_file):
+                    # Removed here, untimed: a child that truncated it would
+                    # pay for freeing the previous run's pages of output.
+                    os.remove(sink_file)
                 times[c.name].append(runner.run(c, number, scans, target))
         ratios = {name: statistics.median(a / b for a, b in zip(t, times["floor"]))
                   for name, t in times.items()}
@@ -227,20 +234,19 @@ def print_report(header, candidates, results, memory, spread, large, mismatches)
     width = max(len(w[0]) for w in WORKLOADS) + 2
     head = "%-*s" % (width, "median wall time, ms")
     head += "".join("%12s" % n for n in names)
-    head += "%15s" % "program/floor"
+    head += "%15s%8s" % ("program/floor", "target")
     if "iostream" in names:
         head += "%17s" % "iostream/floor"
     print(head)
     print("-" * len(head))
-    for (label, _, _, _), (m, ratio) in zip(WORKLOADS, results):
+    for (label, _, _, _, target), (m, ratio) in zip(WORKLOADS, results):
         row = "%-*s" % (width, label)
         row += "".join("%12.1f" % (m[n] * 1e3) for n in names)
-        row += "%15.2f" % ratio["program"]
+        row += "%15.2f%8s" % (ratio["program"], "<= %.1f" % target)
         if "iostream" in names:
             row += "%17.2f" % ratio["iostream"]
         print(row)
     print("ratios: median over the rounds of the times within one round")
-    print("target: program/floor <= %.1f in every workload" % RATIO_TARGET)
     print()
     head = "%-*s" % (width, "peak resident memory, KiB")
     head += "".join("%12s" % ("%d scan%s" % (s, "" if s == 1 else "s"))

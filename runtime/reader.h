@@ -8,10 +8,8 @@
 // source, tests through StringSource.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 namespace rt {
@@ -275,52 +273,14 @@ ReadStatus start_value(Source& s, int& c) {
   return ReadStatus::kValue;
 }
 
-// The eight bytes at `p` as one word with the first byte lowest, on a CPU of
-// either byte order: the digit arithmetic below counts on that order.
-inline std::uint64_t load_first_byte_lowest(const unsigned char* p) {
-  static_assert(std::endian::native == std::endian::little ||
-                std::endian::native == std::endian::big);
-  std::uint64_t word = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(&word, p, sizeof word);
-  } else {
-    for (int i = 7; i >= 0; --i) word = word << 8 | p[i];  // one reversed load
-  }
-  return word;
-}
-
-// Counts the digits at the start of the eight bytes `word` (the first byte
-// lowest) and returns their value; `count` is 8 when all eight are digits,
-// and the value is then not computed.
-inline std::uint64_t leading_digits(std::uint64_t word, int& count) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101;
-  // Each byte less '0'. A borrow only reaches bytes after a non-digit.
-  const std::uint64_t x = word - kOnes * '0';
-  // A byte is not a digit when x is 0x80 or more, or x + 0x76 is.
-  const std::uint64_t not_digit = (x | (x + kOnes * 0x76)) & (kOnes * 0x80);
-  if (not_digit == 0) {
-    count = 8;
-    return 0;
-  }
-  count = std::countr_zero(not_digit) >> 3;
-  if (count == 0) return 0;
-  // The digits moved to the top bytes, as "000ddddd" with zeros in front,
-  // then joined in pairs, fours and eights.
-  std::uint64_t v = (x << (64 - 8 * count)) & (kOnes * 0x0F);
-  v = (v * (10 * 256 + 1)) >> 8 & 0x00FF00FF00FF00FF;
-  v = (v * (100 * 65536 + 1)) >> 16 & 0x0000FFFF0000FFFF;
-  return (v * (10000 * (std::uint64_t{1} << 32) + 1)) >> 32;
-}
-
 }  // namespace reader_detail
 
 // The common table record, read straight from a buffered source: blanks,
 // an optional sign, at most 18 digits (no overflow is possible) and a byte
 // that plainly ends the value, all within the buffer. The source must end
-// its buffer with a byte that is neither a digit nor a blank, followed by
-// at least seven more readable bytes, so that no loop here needs a bounds
-// check. Returns false, with nothing consumed, for anything else; the full
-// reader takes it then.
+// its buffer with a byte that is neither a digit nor a blank, so that no
+// loop here needs a bounds check. Returns false, with nothing consumed, for
+// anything else; the full reader takes it then.
 template <class BufferedSource>
 bool read_plain_integer(BufferedSource& s, std::int64_t& out) {
   const unsigned char* p = s.buffered_begin();
@@ -328,17 +288,8 @@ bool read_plain_integer(BufferedSource& s, std::int64_t& out) {
   const bool minus = *p == '-';
   if (minus || *p == '+') ++p;
   const unsigned char* const first = p;
-  int count;
-  std::uint64_t magnitude =
-      reader_detail::leading_digits(reader_detail::load_first_byte_lowest(p), count);
-  p += count;
-  if (count == 8) {  // a long value: digit by digit
-    p = first;
-    magnitude = 0;
-    for (std::uint64_t d; (d = static_cast<std::uint64_t>(*p) - '0') <= 9; ++p) {
-      magnitude = magnitude * 10 + d;
-    }
-  }
+  std::uint64_t magnitude = 0;  // may wrap on a long run of digits, refused below
+  for (std::uint64_t d; (d = std::uint64_t{*p} - '0') <= 9; ++p) magnitude = magnitude * 10 + d;
   if (p == first || p - first > 18 || p >= s.buffered_end()) return false;
   const unsigned char c = *p;
   if (c != '\n' && c != '\r' && c != ' ' && c != '\t' && c != ',' && c != '/') return false;

@@ -103,7 +103,7 @@ std::int32_t s_wsle(const rt::ControlList* list) {
 std::int32_t e_wsle() {
   Unit& unit = *statement.unit;
   statement.writer.finish();
-  if (unit.record_at_a_time || unit.out.whole_size() >= 64 * 1024) {
+  if (unit.record_at_a_time || unit.out.whole_size() >= rt::RecordBuffer::kWriteOutSize) {
     rt::write_out_or_fail(io().current_unit, unit);
   }
   io().in_progress = 0;

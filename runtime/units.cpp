@@ -17,9 +17,8 @@ NeverDestroyed<IoState> io_state;
 void FileSource::attach(int fd) {
   if (fd >= 0 && buffer_ == nullptr) {
     platform::ExitSignalsHeld held;  // an exit must not find the allocator locked
-    buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity + kSlack));
+    buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity + 1));
     if (buffer_ == nullptr) throw std::bad_alloc();
-    std::memset(buffer_, 0, kCapacity + kSlack);
   }
   fd_ = fd;
   next_ = end_ = buffer_;

@@ -53,10 +53,7 @@ class FileSource {
   bool skip_line_slowly();
 
   static constexpr std::size_t kCapacity = 64 * 1024;
-  // The sentinel and seven more bytes, so that a word can be read at any
-  // buffered byte.
-  static constexpr std::size_t kSlack = 8;
-  unsigned char* buffer_ = nullptr;  // kCapacity + kSlack; kept for the next connection
+  unsigned char* buffer_ = nullptr;  // kCapacity and the sentinel; kept for the next connection
   const unsigned char* next_ = nullptr;
   const unsigned char* end_ = nullptr;
   int fd_ = -1;

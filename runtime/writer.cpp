@@ -13,7 +13,9 @@ namespace rt {
 
 namespace {
 
-constexpr std::size_t kInitialCapacity = 64 * 1024 + 256;
+// Whole records up to the write-out size, and the short records of the
+// statement that reaches it.
+constexpr std::size_t kInitialCapacity = RecordBuffer::kWriteOutSize + 256;
 
 // 0, then 10 to 10^19: the powers count_digits compares with.
 constexpr auto kPowersOf10 = [] {
@@ -86,19 +88,13 @@ void RecordBuffer::consume(std::size_t count) {
   size_ = rest;
 }
 
-void RecordWriter::end_record() {
-  out_->end_record();
-  column_ = 0;
-}
-
 void RecordWriter::text(const char* bytes, std::size_t length) {
-  if (column_ != 0 && column_ + length >= kLineLength) end_record();
-  const std::size_t blank = column_ == 0 ? 1 : 0;
+  if (column() != 0 && column() + length >= kLineLength) out_->end_record();
+  const std::size_t blank = column() == 0 ? 1 : 0;
   char* to = out_->reserve(blank + length);
   if (blank != 0) *to = ' ';
-  copy_short(to + blank, bytes, length);
+  std::memcpy(to + blank, bytes, length);
   out_->advance(blank + length);
-  column_ += blank + length;
 }
 
 void RecordWriter::integer(std::int64_t value) {
@@ -106,7 +102,7 @@ void RecordWriter::integer(std::int64_t value) {
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = ~magnitude + 1;
   const std::size_t digits = count_digits(magnitude);
-  if (column_ != 0 && column_ + digits >= kLineLength) end_record();
+  if (column() != 0 && column() + digits >= kLineLength) out_->end_record();
   const std::size_t length = digits + (value < 0 ? 2 : 1);
   char* to = out_->reserve(length);
   to[0] = ' ';
@@ -117,6 +113,5 @@ void RecordWriter::integer(std::int64_t value) {
     format_digits(magnitude, to + length);
   }
   out_->advance(length);
-  column_ += length;
 }
 }  // namespace rt

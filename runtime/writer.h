@@ -12,36 +12,6 @@
 
 namespace rt {
 
-// Copies `count` bytes. Records are built from short items, for which a
-// call to the library's copy costs more than the copy itself.
-inline void copy_short(char* to, const char* from, std::size_t count) {
-  if (count > 32) {
-    std::memcpy(to, from, count);
-  } else if (count > 16) {  // two overlapping pairs of words
-    std::uint64_t words[4];
-    std::memcpy(words, from, 16);
-    std::memcpy(words + 2, from + count - 16, 16);
-    std::memcpy(to, words, 16);
-    std::memcpy(to + count - 16, words + 2, 16);
-  } else if (count >= 8) {  // two overlapping words
-    std::uint64_t head, tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + count - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + count - 8, &tail, 8);
-  } else if (count >= 4) {
-    std::uint32_t head, tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + count - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + count - 4, &tail, 4);
-  } else if (count != 0) {  // 1 to 3 bytes: first, middle, last
-    to[0] = from[0];
-    to[count / 2] = from[count / 2];
-    to[count - 1] = from[count - 1];
-  }
-}
-
 // Output bytes of one unit: whole records waiting to be written out, then
 // the record being built. Only whole records are ever written out, so an
 // exit in the middle of a statement never leaves half a record behind. A
@@ -49,13 +19,17 @@ inline void copy_short(char* to, const char* from, std::size_t count) {
 // exit path can always read it; any other buffer frees its block.
 class RecordBuffer {
  public:
+  // A unit's whole records are written out at the end of a statement once
+  // this many bytes wait; the first block holds that much and more.
+  static constexpr std::size_t kWriteOutSize = 64 * 1024;
+
   RecordBuffer() = default;
   ~RecordBuffer() { std::free(data_); }
   RecordBuffer(const RecordBuffer&) = delete;
   RecordBuffer& operator=(const RecordBuffer&) = delete;
 
   void put(const char* bytes, std::size_t count) {
-    copy_short(reserve(count), bytes, count);
+    std::memcpy(reserve(count), bytes, count);
     size_ += count;
   }
   // Room for `count` more bytes of the record being built; advance() then
@@ -92,24 +66,22 @@ class RecordWriter {
  public:
   static constexpr std::size_t kLineLength = 80;
 
-  // Starts a statement whose records go to `out`.
-  void begin(RecordBuffer& out) {
-    out_ = &out;
-    column_ = 0;
-  }
+  // Starts a statement whose records go to `out`, which holds no partial
+  // record.
+  void begin(RecordBuffer& out) { out_ = &out; }
 
   // Kept out of line: inlined together into one dispatcher, they would make
   // every item pay for the registers of both.
   [[gnu::noinline]] void text(const char* bytes, std::size_t length);
   [[gnu::noinline]] void integer(std::int64_t value);
   // The end of the statement: ends the record in progress.
-  void finish() { end_record(); }
+  void finish() { out_->end_record(); }
 
  private:
-  void end_record();
+  // Bytes of the record being built, its first blank included.
+  std::size_t column() const { return out_->size() - out_->whole_size(); }
 
   RecordBuffer* out_ = nullptr;
-  std::size_t column_ = 0;
 };
 
 }  // namespace rt
