@@ -11,19 +11,21 @@ from pathlib import Path, PureWindowsPath
 
 TOOL = Path(__file__).resolve().parents[2] / "tools" / "cp850-terminal"
 BIN = Path(os.environ.get("FACTORIZER_BIN", "factorizer"))
-WRAPPER = os.environ.get("FACTORIZER_WRAPPER", "")
+WRAPPER = shlex.join(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
 WINDOWS = os.environ.get("FACTORIZER_PLATFORM") == "windows"
 HERE = "cd %s && " % shlex.quote(str(BIN.parent))
 # A build for another CPU runs behind the pass-through under its emulator.
 LINUX = HERE + "%s %s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
                                                      WRAPPER, BIN.name)
 # Wine's chcp shows the input code page, so what tells the output page that
-# the program puts back is a UTF-8 line copied to the console after the run
-# (by a name without quotes: Wine's copy finds no quoted one).
-AGAIN = "Z:%s" % PureWindowsPath(Path(__file__).with_name("utf8-again.txt"))
+# the program puts back is a UTF-8 line copied to the console after the run.
+# Wine's cmd finds no quoted name in this line, so the copy names the file
+# alone, after a cd to its folder: cd takes a path with blanks unquoted.
+AGAIN = Path(__file__).with_name("utf8-again.txt")
 CONSOLE = HERE + "%s cmd /c %%s" % WRAPPER
-UTF8 = CONSOLE % shlex.quote("chcp 65001 >nul & %s & copy /b %s CON"
-                             % (BIN.name, AGAIN))
+UTF8 = CONSOLE % shlex.quote("chcp 65001 >nul & %s & cd Z:%s & copy /b %s CON"
+                             % (BIN.name, PureWindowsPath(AGAIN.parent),
+                                AGAIN.name))
 SKIPS = {  # why a platform's rows cannot run here
     "linux": WINDOWS and "a Windows console shows code page 850 itself",
     "windows": not (WINDOWS and shutil.which("pkill")) and "the console "
