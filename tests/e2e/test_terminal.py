@@ -5,6 +5,7 @@ import os
 import shlex
 import shutil
 import subprocess
+import termios
 import time
 import unittest
 from pathlib import Path, PureWindowsPath
@@ -70,6 +71,8 @@ class Terminal(unittest.TestCase):
         self.addCleanup(subprocess.run, self.tmux + ["kill-server"])
         self.screen_shows()  # typing starts once the shell prompts
         self.tmux_run("send-keys", start, "Enter")
+        if platform == "windows":
+            self.console_takes_terminal()
         for keys, lines in steps:
             if keys == INTERRUPT:
                 self.interrupt_program()
@@ -92,6 +95,19 @@ class Terminal(unittest.TestCase):
             if time.monotonic() > deadline:
                 self.fail("not on the screen: %r\n%s" % (lines, screen))
             time.sleep(0.1)
+
+    def console_takes_terminal(self):
+        """Waits until Wine's console has made the terminal raw, which it
+        does at the program's first read, just after the menu shows: the
+        terminal cooks keys typed before, and Enter reaches Wine as ^J."""
+        tty = os.open(self.tmux_run("display", "-p", "#{pane_tty}").strip(),
+                      os.O_RDONLY | os.O_NOCTTY)
+        self.addCleanup(os.close, tty)
+        deadline = time.monotonic() + 30
+        while termios.tcgetattr(tty)[3] & termios.ICANON:
+            if time.monotonic() > deadline:
+                self.fail("Wine's console never made the terminal raw")
+            time.sleep(0.05)
 
     def interrupt_program(self):
         """Wine turns SIGINT into the console's Ctrl-C. The key would send it
