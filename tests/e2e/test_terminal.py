@@ -19,14 +19,12 @@ HERE = "cd %s && " % shlex.quote(str(BIN.parent))
 LINUX = HERE + "%s %s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
                                                      WRAPPER, BIN.name)
 # Wine's chcp shows the input code page, so what tells the output page that
-# the program puts back is a UTF-8 line copied to the console after the run.
-# Wine's cmd finds no quoted name in this line, so the copy names the file
-# alone, after a cd to its folder: cd takes a path with blanks unquoted.
-AGAIN = Path(__file__).with_name("utf8-again.txt")
+# the program puts back is a UTF-8 line copied to the console after the run,
+# by its bare name from its folder: Wine's cmd finds no quoted name here.
+E2E = PureWindowsPath(Path(__file__).parent)
 CONSOLE = HERE + "%s cmd /c %%s" % WRAPPER
-UTF8 = CONSOLE % shlex.quote("chcp 65001 >nul & %s & cd Z:%s & copy /b %s CON"
-                             % (BIN.name, PureWindowsPath(AGAIN.parent),
-                                AGAIN.name))
+UTF8 = CONSOLE % shlex.quote("chcp 65001 >nul & %s & cd Z:%s & copy /b "
+                             "utf8-again.txt CON" % (BIN.name, E2E))
 SKIPS = {  # why a platform's rows cannot run here
     "linux": WINDOWS and "a Windows console shows code page 850 itself",
     "windows": not (WINDOWS and shutil.which("pkill")) and "the console "
@@ -97,17 +95,14 @@ class Terminal(unittest.TestCase):
             time.sleep(0.1)
 
     def console_takes_terminal(self):
-        """Waits until Wine's console has made the terminal raw, which it
-        does at the program's first read, just after the menu shows: the
-        terminal cooks keys typed before, and Enter reaches Wine as ^J."""
-        tty = os.open(self.tmux_run("display", "-p", "#{pane_tty}").strip(),
-                      os.O_RDONLY | os.O_NOCTTY)
-        self.addCleanup(os.close, tty)
+        """Waits for Wine's console to make the terminal raw, at the program's
+        first read: before, the terminal cooks keys, Enter into a bare ^J."""
         deadline = time.monotonic() + 30
-        while termios.tcgetattr(tty)[3] & termios.ICANON:
-            if time.monotonic() > deadline:
-                self.fail("Wine's console never made the terminal raw")
-            time.sleep(0.05)
+        tty = self.tmux_run("display", "-p", "#{pane_tty}").strip()
+        with open(tty) as terminal:
+            while termios.tcgetattr(terminal)[3] & termios.ICANON:
+                self.assertLess(time.monotonic(), deadline, "never made raw")
+                time.sleep(0.05)
 
     def interrupt_program(self):
         """Wine turns SIGINT into the console's Ctrl-C. The key would send it
