@@ -8,12 +8,7 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(triplet ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32)
 
-set(CMAKE_CXX_COMPILER ${triplet}-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
 
 # factorizer.exe must run alone: libgcc and libstdc++ go inside it, so it
 # needs only the DLLs every Windows has.
