@@ -1,17 +1,12 @@
 # Cross build for Linux on another CPU with Debian's cross compiler for it
 # (g++-<CPU>-linux-gnu); what it builds runs on this machine under qemu-user
-# (qemu-user-static), the emulator of every build step and test that runs a
-# program. The toolchain file of a CPU sets CMAKE_SYSTEM_PROCESSOR to the
-# name that Debian's triplet and qemu give it, then includes this one.
+# (qemu-user-static), the emulator of every test that runs a program. The
+# toolchain file of a CPU sets CMAKE_SYSTEM_PROCESSOR to the name that
+# Debian's triplet and qemu give it, then includes this one.
 set(CMAKE_SYSTEM_NAME Linux)
 set(triplet ${CMAKE_SYSTEM_PROCESSOR}-linux-gnu)
 
-set(CMAKE_CXX_COMPILER ${triplet}-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
 
 # Static: qemu then needs no library folder of the foreign CPU, and the
 # packaged program runs on any Linux of that CPU.

@@ -3,7 +3,7 @@ the fault matrix of broken streams, odd files and requests that end the run.
 Each row states standard output, standard error and the ending exactly, and
 every run checks that the data files are left byte for byte as they were.
 Environment: FACTORIZER_BIN, FACTORIZER_PRIMES (the 78498 primes below one
-million), FACTORIZER_WRAPPER (a command prefix) and FACTORIZER_PLATFORM."""
+million), FACTORIZER_WRAPPER (an emulator's path) and FACTORIZER_PLATFORM."""
 import contextlib
 import fcntl
 import functools
@@ -21,7 +21,7 @@ import unittest
 from pathlib import Path
 
 BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
-WRAPPER = os.environ.get("FACTORIZER_WRAPPER", "").split()
+WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
 TIMEOUT = 30
 
 # What differs by platform: the line end on standard output and error, what

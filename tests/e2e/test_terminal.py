@@ -5,25 +5,26 @@ import os
 import shlex
 import shutil
 import subprocess
+import termios
 import time
 import unittest
 from pathlib import Path, PureWindowsPath
 
 TOOL = Path(__file__).resolve().parents[2] / "tools" / "cp850-terminal"
 BIN = Path(os.environ.get("FACTORIZER_BIN", "factorizer"))
-WRAPPER = os.environ.get("FACTORIZER_WRAPPER", "")
+WRAPPER = shlex.join(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
 WINDOWS = os.environ.get("FACTORIZER_PLATFORM") == "windows"
 HERE = "cd %s && " % shlex.quote(str(BIN.parent))
 # A build for another CPU runs behind the pass-through under its emulator.
 LINUX = HERE + "%s %s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
                                                      WRAPPER, BIN.name)
 # Wine's chcp shows the input code page, so what tells the output page that
-# the program puts back is a UTF-8 line copied to the console after the run
-# (by a name without quotes: Wine's copy finds no quoted one).
-AGAIN = "Z:%s" % PureWindowsPath(Path(__file__).with_name("utf8-again.txt"))
+# the program puts back is a UTF-8 line copied to the console after the run,
+# by its bare name from its folder: Wine's cmd finds no quoted name here.
+E2E = PureWindowsPath(Path(__file__).parent)
 CONSOLE = HERE + "%s cmd /c %%s" % WRAPPER
-UTF8 = CONSOLE % shlex.quote("chcp 65001 >nul & %s & copy /b %s CON"
-                             % (BIN.name, AGAIN))
+UTF8 = CONSOLE % shlex.quote("chcp 65001 >nul & %s & cd Z:%s & copy /b "
+                             "utf8-again.txt CON" % (BIN.name, E2E))
 SKIPS = {  # why a platform's rows cannot run here
     "linux": WINDOWS and "a Windows console shows code page 850 itself",
     "windows": not (WINDOWS and shutil.which("pkill")) and "the console "
@@ -68,6 +69,8 @@ class Terminal(unittest.TestCase):
         self.addCleanup(subprocess.run, self.tmux + ["kill-server"])
         self.screen_shows()  # typing starts once the shell prompts
         self.tmux_run("send-keys", start, "Enter")
+        if platform == "windows":
+            self.console_takes_terminal()
         for keys, lines in steps:
             if keys == INTERRUPT:
                 self.interrupt_program()
@@ -90,6 +93,16 @@ class Terminal(unittest.TestCase):
             if time.monotonic() > deadline:
                 self.fail("not on the screen: %r\n%s" % (lines, screen))
             time.sleep(0.1)
+
+    def console_takes_terminal(self):
+        """Waits for Wine's console to make the terminal raw, at the program's
+        first read: before, the terminal cooks keys, Enter into a bare ^J."""
+        deadline = time.monotonic() + 30
+        tty = self.tmux_run("display", "-p", "#{pane_tty}").strip()
+        with open(tty) as terminal:
+            while termios.tcgetattr(terminal)[3] & termios.ICANON:
+                self.assertLess(time.monotonic(), deadline, "never made raw")
+                time.sleep(0.05)
 
     def interrupt_program(self):
         """Wine turns SIGINT into the console's Ctrl-C. The key would send it
