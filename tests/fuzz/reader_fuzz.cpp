@@ -1,27 +1,21 @@
-// Fuzzes the value reader as a unit's input meets it: READ after READ of an
-// integer or a real, each skipping the rest of its record. The same bytes go
-// through a string and through a unit's file source (plain-record path first)
-// fed in packets of varying size: both must agree, keep to one byte of
-// push-back, leave the variable alone without a value, and keep each read to
-// its record. Input: byte 0 picks the types (bit k % 8 set: READ k is of a
-// real), byte 1 seeds the packet sizes, the rest is the unit's input.
+// Fuzzes the value reader as a unit meets it: READ after READ of an integer
+// or a real (bit k % 8 of byte 0 set: READ k is of a real), through a string
+// and through a unit's file source (plain-record path first) fed in packets
+// whose sizes byte 1 seeds. Both must agree, keep to one byte of push-back,
+// leave the variable alone without a value, and keep each read to its record.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <string_view>
 #include <vector>
 
-#include "keeps_to_record.h"
 #include "reader.h"
 #include "units.h"
-
-#ifndef _WIN32
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -32,6 +26,25 @@ using rt::ReadStatus;
   std::abort();
 }
 
+// The record rule of a READ: it decides (a value, a null or a failure) past
+// blanks, tabs and line ends, and leaves the line end of that record unread
+// for the end of the statement, so N READs of N records read N values.
+std::size_t decided_at(std::string_view text, std::size_t at) {
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' ||
+                              text.substr(at, 2) == "\r\n")) {
+    at += text[at] == '\r' ? 2 : 1;
+  }
+  return at;
+}
+bool keeps_to_record(std::string_view text, std::size_t start, std::size_t end) {
+  const std::size_t decided = decided_at(text, start);
+  return end >= decided && text.substr(decided, end - decided).find('\n') == text.npos;
+}
+std::size_t next_record(std::string_view text, std::size_t start) {
+  const std::size_t line_end = text.find('\n', decided_at(text, start));
+  return line_end == text.npos ? text.size() : line_end + 1;
+}
+
 // Wraps a source, checks the reader keeps to one byte of push-back and never
 // pushes back the end, and counts the bytes consumed.
 template <class Source>
@@ -39,13 +52,10 @@ struct CheckedSource {
   Source& inner;
   std::size_t position = 0;
   bool may_unget = false;
-  bool ended = false;
 
   int get() {
     int c = inner.get();
-    if (ended && c != rt::kEof) fail("a byte came after the end");
-    ended = c == rt::kEof;
-    may_unget = !ended;
+    may_unget = c != rt::kEof;
     position += may_unget ? 1 : 0;
     return c;
   }
@@ -107,24 +117,23 @@ std::vector<Outcome> read_unit(Source& source, std::uint8_t types, std::string_v
     }
     o.end = s.position;
     if (o.status != ReadStatus::kValue && !kept) fail("the variable changed without a value");
-    if (!rt_test::keeps_to_record(text, start, o.end)) fail("a READ took its record's line end");
+    if (!keeps_to_record(text, start, o.end)) fail("a READ took its record's line end");
     if (o.status >= ReadStatus::kEndOfFile) {
       outcomes.push_back(o);
       return outcomes;  // the statement fails: the run would end here
     }
     if constexpr (kUnitSource) {
       o.record_skipped = source.skip_line();
-      s.moved_to(rt_test::next_record(text, start));
+      s.moved_to(next_record(text, start));
     } else {
       o.record_skipped = rt::skip_record(s);
-      if (s.position != rt_test::next_record(text, start)) fail("not at the next record");
+      if (s.position != next_record(text, start)) fail("not at the next record");
     }
     outcomes.push_back(o);
     if (!o.record_skipped) return outcomes;  // the next READ finds the end
   }
 }
 
-#ifndef _WIN32
 // The input as a descriptor that delivers it in packets, so the file source
 // refills at arbitrary places, then reports the end.
 int packet_descriptor(std::string_view text, unsigned seed) {
@@ -141,7 +150,6 @@ int packet_descriptor(std::string_view text, unsigned seed) {
   close(ends[0]);
   return ends[1];
 }
-#endif
 
 }  // namespace
 
@@ -152,7 +160,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         std::min(size - 2, std::size_t{64 * 1024}));
   rt::StringSource string_source(text);
   const std::vector<Outcome> expected = read_unit(string_source, data[0], text);
-#ifndef _WIN32
   static rt::FileSource file_source;  // its buffer is kept, as a unit keeps it
   const int fd = packet_descriptor(text, data[1]);
   file_source.attach(fd);
@@ -164,6 +171,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!got.back().record_skipped && got.back().status < ReadStatus::kEndOfFile && !at_end) {
     fail("the end of the input did not stick");
   }
-#endif
   return 0;
 }
