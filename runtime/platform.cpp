@@ -336,7 +336,7 @@ bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ign
 }
 
 const char* error_text(int error) {
-#ifdef __GLIBC__
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 32)
   return strerrordesc_np(error);  // strerror would read the locale's tables
 #else
   return std::strerror(error);
