@@ -314,8 +314,7 @@ def table(name, data, out, err=b"", ending=0, **options):
                files={"primes.txt": data}, **options)
 
 
-# Table records taken as they come: a null keeps the previous value (at
-# first a harmless 1), which is tested again; only a record's first counts.
+# Odd records: a null keeps (and tests again) the value before; a first 1.
 ODD = [b",", b"-1", b"-2", b"4", b"12", b"-12", b"64", b",", b"2*8", b"2*",
        b"16,7", b" 32 9", b"-9223372036854775808"]
 ODD_TABLE = b"".join(v + b"\n" for v in ODD) + b"7\n" * (78498 - len(ODD))

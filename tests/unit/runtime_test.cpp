@@ -156,10 +156,9 @@ std::string xs(std::size_t count) {
   return std::string(count, 'x');
 }
 
-// Written from the rules: a record starts with a blank, an integer gets a
-// blank and its sign before its digits, text is copied as it is, and an item
-// that is not first in its record starts a new one where its digits or its
-// bytes would reach column 80.
+// From the rules: a record starts with a blank, an integer has a blank and
+// its sign before its digits, text is copied as it is, and an item not first
+// in its record starts a new one where its digits or bytes would reach 80.
 TEST(Write, ColumnRules) {
   const struct {
     std::vector<Item> items;
