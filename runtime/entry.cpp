@@ -9,8 +9,14 @@
 int main(int argc, char** argv) {
   f_setarg(argc, argv);
   f_setsig();
-  f_init();
-  std::atexit(f_exit);
+  {
+    // An exit request handled inside atexit would wait for ever on the lock
+    // that the C library holds there, and so would every later one. It is
+    // held until the exit routine is registered, then handled at once.
+    rt::platform::ExitSignalsHeld held;
+    f_init();
+    std::atexit(f_exit);
+  }
   MAIN__();
   rt::platform::begin_ending();
   std::exit(0);

@@ -16,6 +16,7 @@
 #include <cstdio>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -101,11 +102,14 @@ constexpr UINT kTextCodePage = 850;
 volatile LONG found_code_page = 0;
 
 // Asks the descriptor itself: a file, a pipe or the NUL device is no console.
-bool standard_output_is_console() {
-  HANDLE out = reinterpret_cast<HANDLE>(_get_osfhandle(kStdout));
+bool is_console(int fd) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   DWORD mode = 0;
-  return GetFileType(out) == FILE_TYPE_CHAR && GetConsoleMode(out, &mode) != 0;
+  return GetFileType(handle) == FILE_TYPE_CHAR && GetConsoleMode(handle, &mode) != 0;
 }
+
+// Ctrl-Z: in text mode the end of a file's or a pipe's text.
+constexpr char kTextEnd = '\x1a';
 
 // Runs after the exit routine has written everything out, or on the way to
 // abort; whichever thread comes first takes the page, so it runs once.
@@ -117,7 +121,7 @@ void put_back_code_page() {
 // Sets a console's output code page to 850, once sure that the page found
 // can be put back at exit.
 void show_texts_in_code_page_850() {
-  if (!standard_output_is_console()) return;
+  if (!is_console(kStdout)) return;
   UINT page = GetConsoleOutputCP();
   if (page == 0 || page == kTextCodePage) return;
   // Registered before main registers the exit routine, so it runs after the
@@ -156,8 +160,21 @@ std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size) {
   return _write(fd, buffer, static_cast<unsigned>(size));
 }
 
+std::size_t text_length(int fd, const void* bytes, std::size_t count) {
+  const char* text = static_cast<const char*>(bytes);
+  const char* end = static_cast<const char*>(std::memchr(text, kTextEnd, count));
+  if (end == nullptr) return count;
+  if (!is_console(fd)) return static_cast<std::size_t>(end - text);
+  // A console reads a line at a time. Ctrl-Z first in a line is its end of
+  // input, which not every console turns into a read of nothing itself.
+  return end == text ? 0 : count;
+}
+
 std::int64_t position_of(int fd) {
   return _lseeki64(fd, 0, SEEK_CUR);
+}
+std::int64_t size_of(int fd) {
+  return _filelengthi64(fd);
 }
 std::int64_t seek_to(int fd, std::int64_t position) {
   return _lseeki64(fd, position, SEEK_SET);
@@ -256,22 +273,46 @@ int close_file(int fd) {
   return ::close(fd);
 }
 
-std::ptrdiff_t read_some(int fd, void* buffer, std::size_t size) {
+namespace {
+
+// One read or write `call` on `fd`, retried when a signal broke in. A
+// descriptor that another process left non-blocking is not ready yet, which
+// is no failure: the call waits for `events` and goes on. The descriptor's
+// mode is left alone, for the other processes that share it.
+template <class Call>
+std::ptrdiff_t transfer(int fd, short events, Call call) {
   for (;;) {
-    ssize_t n = ::read(fd, buffer, size);
-    if (n >= 0 || errno != EINTR) return n;
+    ssize_t n = call();
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    pollfd ready{fd, events, 0};
+    while (::poll(&ready, 1, -1) < 0) {
+      if (errno != EINTR) return -1;
+    }
   }
 }
 
+}  // namespace
+
+std::ptrdiff_t read_some(int fd, void* buffer, std::size_t size) {
+  return transfer(fd, POLLIN, [&] { return ::read(fd, buffer, size); });
+}
+
 std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size) {
-  for (;;) {
-    ssize_t n = ::write(fd, buffer, size);
-    if (n >= 0 || errno != EINTR) return n;
-  }
+  return transfer(fd, POLLOUT, [&] { return ::write(fd, buffer, size); });
+}
+
+std::size_t text_length(int, const void*, std::size_t count) {
+  return count;
 }
 
 std::int64_t position_of(int fd) {
   return ::lseek(fd, 0, SEEK_CUR);
+}
+std::int64_t size_of(int fd) {
+  struct stat file;
+  return ::fstat(fd, &file) == 0 ? file.st_size : -1;
 }
 std::int64_t seek_to(int fd, std::int64_t position) {
   return ::lseek(fd, position, SEEK_SET);

@@ -29,11 +29,19 @@ enum class OpenMode { kReadWrite, kReadOnly, kCreate };
 // run-time itself writes the platform's line end and drops CR before LF.
 int open_file(const char* name, OpenMode mode);
 int close_file(int fd);
-// One read or write call, retried on EINTR; returns the count or -1.
+// One read or write call, retried on EINTR, and made again once a
+// non-blocking descriptor is ready; returns the count or -1.
 std::ptrdiff_t read_some(int fd, void* buffer, std::size_t size);
 std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size);
+// How many of the `count` bytes just read from `fd` are text. On Windows a
+// Ctrl-Z ends the text of a file or a pipe, and the bytes from it on are
+// never read; in a console, a line that starts with Ctrl-Z is the end of
+// input. Elsewhere every byte is text.
+std::size_t text_length(int fd, const void* bytes, std::size_t count);
 // Where the descriptor stands, and moving it there; -1 when it cannot.
 std::int64_t position_of(int fd);
+// The size of the file open on `fd`; -1 when it has none.
+std::int64_t size_of(int fd);
 std::int64_t seek_to(int fd, std::int64_t position);
 int truncate_at(int fd, std::int64_t position);
 bool is_terminal(int fd);

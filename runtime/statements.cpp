@@ -1,5 +1,8 @@
 // The statement calls: list-directed READ and WRITE, OPEN and CLOSE.
+#include <cerrno>
+#include <new>
 #include <string>
+#include <utility>
 
 #include "platform.h"
 #include "reader.h"
@@ -153,7 +156,13 @@ std::int32_t f_open(const rt::OpenList* list) {
   // Trailing blanks are not part of the name.
   rt::Word length = list->filelen;
   while (length > 0 && list->file[length - 1] == ' ') --length;
-  rt::open_unit(list->unit, std::string(list->file, static_cast<std::size_t>(length)));
+  std::string name;
+  try {
+    name.assign(list->file, static_cast<std::size_t>(length));
+  } catch (const std::bad_alloc&) {
+    rt::fatal_system("open", ENOMEM);
+  }
+  rt::open_unit(list->unit, std::move(name));
   io().in_progress = 0;
   return 0;
 }

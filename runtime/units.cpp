@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "platform.h"
@@ -15,21 +14,26 @@ namespace rt {
 NeverDestroyed<IoState> io_state;
 
 void FileSource::attach(int fd) {
-  if (fd >= 0 && buffer_ == nullptr) {
-    platform::ExitSignalsHeld held;  // an exit must not find the allocator locked
-    buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity + 1));
-    if (buffer_ == nullptr) throw std::bad_alloc();
-  }
   fd_ = fd;
-  next_ = end_ = buffer_;
-  if (buffer_ != nullptr) *buffer_ = kSentinel;
+  next_ = end_ = kNoBytes;
+  text_ended_ = false;
   at_end_ = false;
 }
 
 int FileSource::refill_and_get() {
   if (at_end_ || fd_ < 0) return kEof;
-  std::ptrdiff_t n = platform::read_some(fd_, buffer_, kCapacity);
+  if (buffer_ == nullptr) {
+    platform::ExitSignalsHeld held;  // an exit must not find the allocator locked
+    buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity + 1));
+    if (buffer_ == nullptr) fatal_system("list in", ENOMEM);
+  }
+  std::ptrdiff_t n = text_ended_ ? 0 : platform::read_some(fd_, buffer_, kCapacity);
   if (n < 0) fatal_system("list in", errno);
+  if (n > 0) {
+    const std::size_t text = platform::text_length(fd_, buffer_, static_cast<std::size_t>(n));
+    text_ended_ = text < static_cast<std::size_t>(n);
+    n = static_cast<std::ptrdiff_t>(text);
+  }
   if (n == 0) {
     at_end_ = true;
     return kEof;
@@ -74,13 +78,15 @@ namespace {
 
 // A write that fails part way leaves the file ending inside a record. A
 // file that can be positioned is cut back to its last whole record; the
-// bytes `written` by this write-out started on a record boundary.
+// bytes `written` by this write-out started on a record boundary. Only
+// bytes of this run's go: a file that holds more beyond them is left as it
+// is.
 void cut_back_to_whole_record(int fd, const char* written, std::size_t count) {
   std::size_t whole = count;
   while (whole > 0 && written[whole - 1] != '\n') --whole;
   if (whole == count) return;
   std::int64_t end = platform::position_of(fd);
-  if (end < 0) return;  // a pipe or a terminal: nothing to cut back
+  if (end < 0 || platform::size_of(fd) != end) return;  // a pipe, or bytes not ours
   std::int64_t cut = end - static_cast<std::int64_t>(count - whole);
   if (platform::truncate_at(fd, cut) == 0) platform::seek_to(fd, cut);
 }
@@ -139,24 +145,41 @@ void switch_to_reading(int number, Unit& unit) {
   unit.in.attach(fd);
 }
 
+namespace {
+
+// Opens `name` as found, or creates it empty where no file is; an existing
+// file is never emptied. Another run may create the file between the two
+// attempts: it is then opened as found. Returns the descriptor, with
+// `created` set when this run made the file; a failure is reported with the
+// error of the step that really failed.
+int open_or_create(const char* name, bool& created) {
+  constexpr int kAttempts = 8;  // a file that keeps coming and going
+  int error = 0;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    int fd = open_existing(name);
+    if (fd >= 0) return fd;
+    error = errno;
+    fd = platform::open_file(name, platform::OpenMode::kCreate);
+    created = fd >= 0;
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) fatal_system("open", errno);
+    // A file is there: one that cannot be opened, or one just made.
+    if (error != ENOENT) break;
+  }
+  fatal_system("open", error);
+}
+
+}  // namespace
+
 void open_unit(int number, std::string name) {
   Unit& unit = io().units[number];
   if (unit.connected()) close_unit(unit, false);
   unit.name = std::move(name);
-  const char* path = unit.name.c_str();
-  int fd = open_existing(path);
   bool created = false;
-  int read_error = errno;
-  if (fd < 0) {
-    // Created only when missing: an existing file is never emptied.
-    fd = platform::open_file(path, platform::OpenMode::kCreate);
-    created = fd >= 0;
-    if (fd < 0) fatal_system("open", errno == EEXIST ? read_error : errno);
-  }
-  unit.fd = fd;
+  unit.fd = open_or_create(unit.name.c_str(), created);
   unit.record_at_a_time = false;
   unit.writing = created;
-  unit.in.attach(created ? -1 : fd);
+  unit.in.attach(created ? -1 : unit.fd);
 }
 
 int close_unit(Unit& unit, bool remove) {

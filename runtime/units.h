@@ -32,6 +32,7 @@ class FileSource {
   }
   void unget() { --next_; }
 
+  // Reads `fd` from here on, from an empty buffer; -1 reads nothing.
   void attach(int fd);
   const unsigned char* buffered_begin() const { return next_; }
   const unsigned char* buffered_end() const { return end_; }
@@ -53,11 +54,14 @@ class FileSource {
   bool skip_line_slowly();
 
   static constexpr std::size_t kCapacity = 64 * 1024;
-  unsigned char* buffer_ = nullptr;  // kCapacity and the sentinel; kept for the next connection
-  const unsigned char* next_ = nullptr;
-  const unsigned char* end_ = nullptr;
+  static constexpr unsigned char kNoBytes[1] = {kSentinel};  // before the first refill
+  unsigned char* buffer_ = nullptr;  // kCapacity and the sentinel, made at the first
+                                     // refill and kept for the next connection
+  const unsigned char* next_ = kNoBytes;
+  const unsigned char* end_ = kNoBytes;
   int fd_ = -1;
-  bool at_end_ = false;  // sticky: a console is not asked again
+  bool text_ended_ = false;  // what is left of the descriptor is not text
+  bool at_end_ = false;      // sticky: a console is not asked again
 };
 
 struct Unit {

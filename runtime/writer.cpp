@@ -5,9 +5,11 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+
+#include "report.h"
 
 namespace rt {
 
@@ -65,7 +67,7 @@ void RecordBuffer::grow(std::size_t needed) {
   // that exiting needs.
   platform::ExitSignalsHeld held;
   char* fresh = static_cast<char*>(std::malloc(capacity));
-  if (fresh == nullptr) throw std::bad_alloc();
+  if (fresh == nullptr) fatal_system("list out", ENOMEM);
   if (size_ != 0) std::memcpy(fresh, data_, size_);
   char* old = data_;
   data_ = fresh;

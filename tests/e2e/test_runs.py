@@ -19,6 +19,10 @@ from pathlib import Path
 
 BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
 WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
+# The preloaded library that makes a race certain (race_shim.cpp); only a
+# native Linux build has one.
+SHIM = os.environ.get("RACE_SHIM_LIBRARY")
+SANITIZED = os.environ.get("FACTORIZER_SANITIZE") == "ON"
 TIMEOUT = 30
 
 # What differs by platform: line ends, aborts, and the signals that cannot
@@ -150,19 +154,28 @@ def _copy_for_nobody():
 
 def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
         block=(), fsize=None, nobody=False, mode=0o755, modes=None,
-        send=None, then=b"", jam=None):
+        send=None, then=b"", jam=None, nonblocking=(), preload=None,
+        address_space=None):
     """Runs the program in a fresh folder holding `files`, its `stdout` a
-    "pipe", a "file" or "full". With `send`, (sig, wait), `sig` is sent once
+    "pipe", a "file", "full" or bytes: a file holding them, opened to read
+    and write. With `send`, (sig, wait), `sig` (if any) is sent once
     wait(stdout, pid) returns the output seen, then `then` is fed; with
-    `jam`, (fd, room), fd is a pipe full but for `room` bytes till then."""
+    `jam`, (fd, room), fd is a pipe full but for `room` bytes till then.
+    The descriptors `nonblocking` are left so by the parent; `preload` is
+    the shim's race; `address_space` limits the program's, in bytes."""
     if send and send[0] in SIGNAL_SKIPS:
         raise unittest.SkipTest(SIGNAL_SKIPS[send[0]])
     if (ignore or block) and not POSIX:
         raise unittest.SkipTest("Wine does not carry a signal's state over")
+    if preload and not SHIM:
+        raise unittest.SkipTest("only a native Linux build preloads the shim")
     nobody = nobody and os.geteuid() == 0
     folder = _folder(files, mode, modes, NOBODY if nobody else None)
-    out_file = (None if stdout == "pipe" else tempfile.TemporaryFile()
-                if stdout == "file" else open("/dev/full", "wb"))
+    out_file = (None if stdout == "pipe" else open("/dev/full", "wb")
+                if stdout == "full" else tempfile.TemporaryFile())
+    if isinstance(stdout, bytes):
+        out_file.write(stdout)
+        out_file.seek(0)
     streams = {1: out_file or subprocess.PIPE, 2: subprocess.PIPE}
     if jam:
         jammed, streams[jam[0]] = os.pipe()
@@ -177,14 +190,21 @@ def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
         signal.pthread_sigmask(signal.SIG_BLOCK, block)
         if fsize is not None:
             resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
+        if address_space is not None:
+            resource.setrlimit(resource.RLIMIT_AS, (address_space,) * 2)
         if QEMU:  # its core file would land among the data files
             resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
         for fd in close:
             os.close(fd)
+        for fd in nonblocking:
+            os.set_blocking(fd, False)
+    env = dict(os.environ, LD_PRELOAD=SHIM or "", RACE_SHIM=preload or "",
+               # the shim comes before the sanitizers' run-time
+               ASAN_OPTIONS="verify_asan_link_order=0") if preload else None
     p = subprocess.Popen(
         WRAPPER + [_copy_for_nobody()[1] if nobody else BIN, *args],
         cwd=folder.name, stdin=subprocess.PIPE, stdout=streams[1],
-        stderr=streams[2], preexec_fn=prepare,
+        stderr=streams[2], preexec_fn=prepare, env=env,
         **({"user": NOBODY, "group": NOBODY, "extra_groups": []}
            if nobody else {}))
     seen = b""
@@ -195,9 +215,10 @@ def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
             p.stdin.write(stdin)
             p.stdin.flush()
             seen = send[1](p.stdout, p.pid)
-            p.send_signal(send[0])
-            with contextlib.suppress(subprocess.TimeoutExpired):
-                p.wait(SETTLE)  # let it land before the input goes on
+            if send[0]:
+                p.send_signal(send[0])
+                with contextlib.suppress(subprocess.TimeoutExpired):
+                    p.wait(SETTLE)  # let it land before the input goes on
             stdin = then
         if jam:
             drained = ThreadPoolExecutor().submit(lambda: b"".join(
@@ -208,7 +229,7 @@ def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
                         2: (out, drained.result(TIMEOUT))}[jam[0]]
             os.close(jammed)
         err = QEMU_DEATH.sub(b"", err) if QEMU else err
-        if stdout == "file":
+        if out_file and stdout != "full":
             out = os.pread(out_file.fileno(), 1 << 24, 0)
     finally:
         p.kill()
@@ -284,6 +305,12 @@ DIALOGUE = [
     row("standard output full", b"1\n1\n0\n", b"",
         fatal(b"list out", b"No space left on device", 6,
               direction=b"writing"), ABORT, stdout="full"),
+    # A parent may leave a pipe non-blocking: a write-out that finds it full,
+    # or a READ that finds no input yet, waits for it.
+    row("stdout a full non-blocking pipe", b"1\n0\n0\n",
+        SCAN0 + reports(0) + ASK + CANCEL, nonblocking=[1], jam=(1, 0)),
+    row("stdin a non-blocking pipe, the answers late", b"", ONE_PASS + CANCEL,
+        nonblocking=[0], send=(None, at_prompt(MENU)), then=b"1\n1\n0\n"),
 ]
 
 # Every request whose handler ends the run: (signal, message, ending).
@@ -297,6 +324,9 @@ SIGNALS = [
     *[row("%s at the menu, run %d" % (sig.name, k), b"", MENU, message + LE,
           ending, send=(sig, at_prompt(MENU)))
       for sig, message, ending in REQUESTS for k in range(RACE_RUNS)],
+    # Held while the exit routine is registered, then handled.
+    row("termination request as atexit registers", b"", b"", b"Killed" + LE,
+        1, preload="atexit"),
     row("interrupt ignored at the start stays ignored", b"",
         ONE_PASS + CANCEL, ignore=[signal.SIGINT],
         send=(signal.SIGINT, at_prompt(MENU)), then=b"1\n1\n0\n"),
@@ -312,6 +342,15 @@ SIGNALS = [
 def table(name, data, out, err=b"", ending=0, **options):
     return row(name, b"1\n360\n0\n", out, err, ending,
                files={"primes.txt": data}, **options)
+
+
+def at_ctrl_z(unit=5, name=None):
+    """In Windows text mode a Ctrl-Z ends a file's or a pipe's input, as if
+    cut there; elsewhere it is an ordinary byte, and starts no number."""
+    if POSIX:
+        return fatal(b"invalid number", b"incomprehensible list input", unit,
+                     name)
+    return end_of_input(unit, name)
 
 
 # Odd records: a null keeps (and tests again) the value before; a first 1.
@@ -335,14 +374,30 @@ SCAN = [
     table("CR LF", TABLE.replace(b"\n", b"\r\n"), SCAN360 + ASK + CANCEL),
     table("a zero after 2", b"2\n0\n" + b"".join(RECORDS[2:]),
           ECHO360 + report(360, 2), b"Floating Exception" + LE, ABORT),
-    # A missing file is created empty, and its first read finds the end.
+    # A missing file is created empty, and its first read finds the end; one
+    # that another run creates first is read as found.
     row("primes.txt missing", b"1\n360\n0\n", ECHO360,
         end_of_input(3, b"primes.txt"), ABORT, files={},
-        created=["primes.txt"]),
+        created={"primes.txt": b""}),
+    row("primes.txt made by another run as this one creates it",
+        b"1\n360\n0\n", ECHO360 + reports(360, [2, 3, 5]),
+        end_of_input(3, b"primes.txt"), ABORT, files={},
+        created={"primes.txt": b"2\n3\n5\n"}, preload="create"),
+    row("Ctrl-Z in standard input", b"1\n360\n\x1a0\n", SCAN360 + ASK,
+        at_ctrl_z(), ABORT),
+    row("Ctrl-Z in factor.txt", b"2\n0\n", MENU + FROM_FILE,
+        at_ctrl_z(7, b"factor.txt"), ABORT,
+        files={"primes.txt": TABLE, "factor.txt": b"\x1a84\n"}),
+    table("Ctrl-Z as the last record", b"".join(RECORDS[:-1])
+          + b"\x1a999983\n", SCAN360, at_ctrl_z(3, b"primes.txt"), ABORT),
 ]
 
 
+OUT_OF_MEMORY = [fatal(b"list out", b"Cannot allocate memory", 6,
+                       direction=b"writing"),
+                 fatal(b"list in", b"Cannot allocate memory")]
 CUT = (SCAN0 + reports(0))[:100000]  # the output at a 100000-byte limit
+OLD = b"old\n" * 50000  # what a file held before the run
 
 FAULTS = [
     # No handler for SIGXFSZ, SIGHUP; a failed write cuts back to a record.
@@ -350,6 +405,10 @@ FAULTS = [
         CUT[:CUT.rfind(LE) + len(LE)],
         fatal(b"list out", b"File too large", 6, direction=b"writing"),
         ABORT, stdout="file", fsize=100000, ignore=[signal.SIGXFSZ]),
+    row("stdout a longer file, read and written, at the limit", b"1\n0\n0\n",
+        CUT + OLD[len(CUT):],
+        fatal(b"list out", b"File too large", 6, direction=b"writing"),
+        ABORT, stdout=OLD, fsize=100000, ignore=[signal.SIGXFSZ]),
     row("SIGHUP has no handler", b"", MENU, b"", -signal.SIGHUP,
         send=(signal.SIGHUP, at_prompt(MENU))),
     # A file opened while standard error is closed must not take its
@@ -365,7 +424,7 @@ FAULTS = [
     row("factor.txt a link to nothing", b"2\n0\n", MENU + FROM_FILE,
         end_of_input(7, b"factor.txt"), ABORT,
         files={"primes.txt": TABLE, "factor.txt": Link("number.txt")},
-        created=["number.txt"]),
+        created={"number.txt": b""}),
     row("primes.txt a directory", b"1\n360\n0\n", ECHO360,
         fatal(b"list in", b"Is a directory", 3, b"primes.txt"), ABORT,
         files={"primes.txt": DIR}),
@@ -389,7 +448,7 @@ class Runs(unittest.TestCase):
             with self.subTest(name):
                 options = dict(options)
                 expected = {**options.setdefault("files", FILES),
-                            **dict.fromkeys(options.pop("created", ()), b"")}
+                            **options.pop("created", {})}
                 got, stderr, status, found = run(stdin, **options)
                 self.assertEqual(got, out, "stdout")
                 self.assertEqual(stderr, err, "stderr")
@@ -407,6 +466,32 @@ class Runs(unittest.TestCase):
     @unittest.skipUnless(POSIX, "needs POSIX descriptors and signals")
     def test_faults(self):
         self.check(FAULTS)
+
+    @unittest.skipIf(WRAPPER or SANITIZED or not POSIX, "address-space limits"
+                     " bind only the program itself, run natively and bare")
+    def test_out_of_memory(self):
+        """From a roomy address space down to one the program cannot start
+        in: each run completes, or ends through the report of the
+        allocation that failed, with nothing else on standard error."""
+        full, reports_seen = ONE_PASS + CANCEL, 0
+        for kib in range(8192, 0, -16):
+            try:
+                out, err, status, _ = run(b"1\n1\n0\n",
+                                          address_space=kib * 1024)
+            except OSError:  # too tight to start the program at all
+                break
+            if status == 127 and b"error while loading" in err:
+                break  # the loader's own failure, before the program
+            with self.subTest(kib=kib):
+                if status == 0:
+                    self.assertEqual((out, err), (full, b""))
+                    continue
+                self.assertIn(err, OUT_OF_MEMORY)
+                self.assertEqual(status, ABORT_STATUS)
+                self.assertEqual(out, full[:len(out)])  # whole records
+                self.assertIn(out[-1:], (b"", b"\n"))
+                reports_seen += 1
+        self.assertGreater(reports_seen, 0, "no allocation ever failed")
 
 
 if __name__ == "__main__":

@@ -50,6 +50,9 @@ ROWS = [
              + PAGE_BACK)]),
     ("console_at_65001_interrupt", "windows", UTF8,
      [MENU, (INTERRUPT, ["Interrupt"] + PAGE_BACK)]),
+    # The key reaches the console, not the terminal's job control.
+    ("console_ctrl_z_ends_input", "windows", "stty susp undef; " + UTF8,
+     [MENU, (("C-z", "Enter"), ["list in: end of file"] + PAGE_BACK)]),
 ]
 
 

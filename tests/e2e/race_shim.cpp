@@ -1,0 +1,59 @@
+// Preloaded into the program (LD_PRELOAD) to make a race certain, as
+// RACE_SHIM says:
+//   create  another run creates a missing file, holding "2\n3\n5\n", just
+//           before this one creates it;
+//   atexit  an exit request arrives while the exit routine is registered,
+//           when the C library holds the lock that exiting needs. The request
+//           must be held off there: else this shim says so and ends the run.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool mode_is(const char* mode) {
+  const char* wanted = std::getenv("RACE_SHIM");
+  return wanted != nullptr && std::strcmp(wanted, mode) == 0;
+}
+
+template <class Function>
+Function next(const char* name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" int open(const char* name, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(rest, mode_t) : 0;
+  va_end(rest);
+  static const auto real = next<int (*)(const char*, int, ...)>("open");
+  if ((flags & O_EXCL) != 0 && mode_is("create")) {
+    const int other = real(name, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (other >= 0 && (write(other, "2\n3\n5\n", 6) != 6 || close(other) != 0)) _exit(98);
+  }
+  return real(name, flags, mode);
+}
+
+extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso) {
+  static const auto real = next<int (*)(void (*)(void*), void*, void*)>("__cxa_atexit");
+  struct sigaction action {};
+  sigset_t held;
+  // Only once the run's handler is there can a request end the run.
+  if (mode_is("atexit") && sigaction(SIGTERM, nullptr, &action) == 0 &&
+      action.sa_handler != SIG_DFL && sigprocmask(SIG_BLOCK, nullptr, &held) == 0) {
+    if (!sigismember(&held, SIGTERM)) {
+      const char text[] = "an exit request would be handled inside atexit\n";
+      if (write(2, text, sizeof text - 1) < 0) _exit(98);
+      _exit(99);
+    }
+    raise(SIGTERM);
+  }
+  return real(function, argument, dso);
+}
