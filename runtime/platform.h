@@ -1,7 +1,8 @@
-// Everything that differs between the Linux build and the 32-bit Windows
-// console build: the line end, raw descriptor I/O, file modes, the console's
-// code page, signal blocking around output and the way the process dies
-// abnormally.
+// Everything that differs between the Linux build and the Windows console
+// build: the line end, raw descriptor I/O, file modes, text mode's end of
+// input, the console's code page, how exit requests are held off and the way
+// the process dies abnormally. One source a system implements it:
+// platform_posix.cpp and platform_windows.cpp.
 #pragma once
 
 #include <csignal>
@@ -78,9 +79,9 @@ void begin_ending();
 using SignalHandler = void (*)(int);
 // Installs `handler` for `signal` and lets the signal through, whatever
 // mask the run inherited. With `once`, the action is set back to default
-// before the handler runs, as for a hardware exception. Returns false if
-// the signal was ignored at start and `keep_ignored` left it so.
-bool install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored);
+// before the handler runs, as for a hardware exception. With
+// `keep_ignored`, a signal ignored at start stays ignored.
+void install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored);
 
 // The system's text for `error`, or null for a number it has none for. It
 // reads no locale: the fatal report may run on a signal handler's path.
