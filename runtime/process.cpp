@@ -1,4 +1,20 @@
 // Process start-up, the signal handlers, STOP and the exit routine.
+//
+// The run ends once. Every ending takes the same road:
+//   1. It begins. STOP, main's return, the handlers (through sig_die) and the
+//      fatal report each call platform::begin_ending() first: from there on
+//      the exit requests are held for good, so no second ending can begin and
+//      the one that began completes.
+//   2. The fatal report, where that is the ending, writes its four lines once
+//      (Ending::reporting). A failure while it runs does not nest a second
+//      report: its failure line, "(fatal I/O error already reported,
+//      aborting.)" and abort.
+//   3. The exit routine f_exit runs, from exit's atexit list, or called by
+//      sig_die before abort. It clears the statement in progress, which a
+//      handler may have interrupted in the middle of a READ, and closes every
+//      unit once (Ending::closed). A failed write-out there starts the fatal
+//      report, unless that is the ending under way.
+//   4. exit with the status, or abort.
 #include <csignal>
 #include <cstdlib>
 
@@ -9,9 +25,18 @@
 
 namespace {
 
+// Kept as start-up keeps it; nothing in this program reads it.
 int saved_argc = 0;
 char** saved_argv = nullptr;
 
+// The handlers end the run themselves, through sig_die. One that only set a
+// flag would leave the run waiting in a READ of the console, and no
+// statement has a branch where the program could look at a flag. What it
+// costs: the exit routine runs in the middle of whatever the program was
+// doing, so every stretch that it must not find half done holds the
+// requests off (platform.h); and a request that comes while a write-out
+// blocks (standard output a pipe that nobody reads) waits as long as the
+// write-out does.
 void on_arithmetic_fault(int) {
   sig_die("Floating Exception", 1);
 }
@@ -46,18 +71,16 @@ void f_init() {
   rt::io().initialised = 1;
 }
 
+// Step 3 of the road above.
 void f_exit() {
   rt::IoState& state = rt::io();
   if (!state.initialised) return;
-  // A handler may have ended the run in the middle of a READ; closing
-  // would otherwise be refused as nested I/O.
-  state.in_progress = 0;
-  if (state.exit_closed) return;
-  state.exit_closed = 1;
+  state.statement.in_progress = 0;  // else closing would be refused as nested I/O
+  if (state.ending.closed) return;
+  state.ending.closed = 1;
   for (int number = 0; number < rt::kUnitCount; ++number) {
-    int error = rt::close_unit(state.units[number], false);
-    // Output that never arrived is a failure, unless one is being reported.
-    if (error != 0 && !state.reporting) rt::fatal_write(number, error);
+    int error = rt::close_unit(state.units[number]);
+    if (error != 0 && !state.ending.reporting) rt::fatal_write(number, error);
   }
 }
 

@@ -315,14 +315,4 @@ ReadStatus read_real(Source& s, float& out) {
   return st == ReadStatus::kValue ? reader_detail::scan_real(s, c, false, out) : st;
 }
 
-// Skips the rest of the record, its line end included. Returns false when
-// the source ended first.
-template <class Source>
-bool skip_record(Source& s) {
-  for (int c = s.get(); c != '\n'; c = s.get()) {
-    if (c == kEof) return false;
-  }
-  return true;
-}
-
 }  // namespace rt

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <string>
 
 #include "platform.h"
 #include "runtime.h"
@@ -19,7 +21,7 @@ struct FailureLine {
 };
 
 void write_number(unsigned n) {
-  char digits[16];
+  char digits[std::numeric_limits<unsigned>::digits10 + 2];  // and the NUL
   char* first = digits + sizeof digits;
   *--first = '\0';
   do {
@@ -43,35 +45,27 @@ void write_failure_line(const FailureLine& line) {
   write_error_text(platform::kLineEnd);
 }
 
+// Steps 1 and 2 of the run's ending (process.cpp).
 [[noreturn]] void report(const FailureLine& line) {
   platform::begin_ending();
   IoState& state = io();
-  if (state.reporting) {
+  if (state.ending.reporting) {  // the report must not nest
     write_failure_line(line);
     write_error_text("(fatal I/O error already reported, aborting.)");
     platform::abnormal_end();
   }
-  state.reporting = 1;
+  state.ending.reporting = 1;
   write_failure_line(line);
+  const Statement& statement = state.statement;
   write_error_text("apparent state: unit ");
-  write_number(static_cast<unsigned>(state.current_unit));
-  write_error_text(" ");
-  const std::string* name = nullptr;
-  if (state.current_unit >= 0 && state.current_unit < kUnitCount &&
-      !state.units[state.current_unit].name.empty()) {
-    name = &state.units[state.current_unit].name;
-  }
-  if (name != nullptr) {
-    write_error_text("named ");
-    write_error_text(name->c_str());
-    write_error_text(platform::kLineEnd);
-  } else {
-    write_error_text("(unnamed)");
-    write_error_text(platform::kLineEnd);
-  }
+  write_number(static_cast<unsigned>(statement.unit_number));
+  const std::string& name = state.units[statement.unit_number].name;
+  write_error_text(name.empty() ? " (unnamed)" : " named ");
+  write_error_text(name.c_str());
+  write_error_text(platform::kLineEnd);
   write_error_text("last format: list io");
   write_error_text(platform::kLineEnd);
-  write_error_text(state.last_reading ? "lately reading" : "lately writing");
+  write_error_text(statement.reading ? "lately reading" : "lately writing");
   write_error_text(" sequential formatted external");
   sig_die(" IO", 1);
 }
@@ -101,8 +95,8 @@ void fatal_system(const char* context, int error) {
 }
 
 void fatal_write(int unit, int error) {
-  io().current_unit = unit;
-  io().last_reading = false;
+  io().statement.unit_number = unit;
+  io().statement.reading = false;
   report({"list out", nullptr, error});
 }
 

@@ -1,6 +1,6 @@
 // The fatal I/O error report: four lines on standard error, then the exit
-// routine and abnormal termination. It names io().current_unit and the
-// direction of the latest READ or WRITE.
+// routine and abnormal termination. It names the unit of the statement in
+// progress and the direction of the latest READ or WRITE.
 #pragma once
 
 namespace rt {
@@ -10,11 +10,7 @@ inline constexpr char kListInputMessage[] = "incomprehensible list input";
 inline constexpr char kUnexpectedMessage[] = "read unexpected character";
 inline constexpr char kOutOfRangeMessage[] = "integer out of range";
 inline constexpr char kCantReadMessage[] = "can't read file";
-inline constexpr char kCantWriteMessage[] = "can't write file";
 inline constexpr char kRecursionMessage[] = "I/O started while already doing I/O";
-inline constexpr char kBadUnitMessage[] = "illegal unit number";
-inline constexpr char kNotConnectedMessage[] = "unit not connected";
-inline constexpr char kItemTypeMessage[] = "item type not handled";
 
 [[noreturn]] void fatal_end_of_file(const char* context);
 [[noreturn]] void fatal_error(const char* context, const char* message);

@@ -43,7 +43,8 @@ struct OpenList {
   const char* blank;
 };
 
-// CLOSE control list. A null `stat` is the default status, keep.
+// CLOSE control list. Every CLOSE is taken as the default status, keep: the
+// program never deletes a file.
 struct CloseList {
   Word err;
   Word unit;

@@ -1,7 +1,7 @@
 #include "units.h"
 
+#include <cassert>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -131,7 +131,7 @@ int open_existing(const char* name) {
 
 void switch_to_reading(int number, Unit& unit) {
   write_out_or_fail(number, unit);
-  if (unit.name.empty()) fatal_error("read start", kCantReadMessage);
+  assert(!unit.name.empty());  // the program reads no unit that it writes
   // A unit that OPEN had to create is write-only: reopen it for reading
   // at the same position.
   std::int64_t position = platform::position_of(unit.fd);
@@ -173,7 +173,7 @@ int open_or_create(const char* name, bool& created) {
 
 void open_unit(int number, std::string name) {
   Unit& unit = io().units[number];
-  if (unit.connected()) close_unit(unit, false);
+  if (unit.connected()) close_unit(unit);
   unit.name = std::move(name);
   bool created = false;
   unit.fd = open_or_create(unit.name.c_str(), created);
@@ -182,7 +182,7 @@ void open_unit(int number, std::string name) {
   unit.in.attach(created ? -1 : unit.fd);
 }
 
-int close_unit(Unit& unit, bool remove) {
+int close_unit(Unit& unit) {
   if (!unit.connected()) return 0;
   int error = 0;
   // A named file is written only from its start, after OPEN created it, so
@@ -191,10 +191,7 @@ int close_unit(Unit& unit, bool remove) {
     unit.out.drop_partial();
     error = write_out(unit);
   }
-  if (!unit.name.empty()) {
-    platform::close_file(unit.fd);
-    if (remove) std::remove(unit.name.c_str());
-  }
+  if (!unit.name.empty()) platform::close_file(unit.fd);
   unit.fd = -1;
   unit.name.clear();
   unit.in.attach(-1);

@@ -76,15 +76,31 @@ struct Unit {
   bool connected() const { return fd >= 0; }
 };
 
+// The statement in progress: a READ, WRITE, OPEN or CLOSE, one at a time.
+// The fatal report names its unit and the direction of the latest READ or
+// WRITE.
+struct Statement {
+  volatile std::sig_atomic_t in_progress = 0;  // cleared by the exit routine too
+  int unit_number = 0;
+  Unit* unit = nullptr;     // the unit of a READ or WRITE
+  bool reading = false;     // the latest READ or WRITE was a READ
+  bool list_ended = false;  // a slash ended the READ's input list
+  RecordWriter writer;      // lays out the WRITE's items
+};
+
+// How far the run's ending has got. The run ends once: process.cpp shows
+// the whole order, and every place that reads or sets these points there.
+struct Ending {
+  volatile std::sig_atomic_t closed = 0;     // the exit routine's pass ran
+  volatile std::sig_atomic_t reporting = 0;  // the fatal report is under way
+};
+
 // Everything the exit routine and the fatal report must be able to see.
 struct IoState {
   Unit units[kUnitCount];
+  Statement statement;
+  Ending ending;
   volatile std::sig_atomic_t initialised = 0;  // the preconnected units exist
-  volatile std::sig_atomic_t in_progress = 0;  // a statement, OPEN or CLOSE runs
-  int current_unit = 0;                        // the unit the report names
-  bool last_reading = false;                   // direction of the latest READ or WRITE
-  volatile std::sig_atomic_t reporting = 0;    // the fatal report is under way
-  volatile std::sig_atomic_t exit_closed = 0;  // the exit routine's pass ran
 };
 
 // Holds a value that is never destroyed.
@@ -122,8 +138,8 @@ inline void turn_to_reading(int number, Unit& unit) {
 
 // OPEN with status "unknown" of `name` on the unit; failures are fatal.
 void open_unit(int number, std::string name);
-// CLOSE with status keep, or delete. Returns 0 or the errno of a failed
-// write-out; the unit is disconnected either way.
-int close_unit(Unit& unit, bool remove);
+// CLOSE with status keep. Returns 0 or the errno of a failed write-out; the
+// unit is disconnected either way.
+int close_unit(Unit& unit);
 
 }  // namespace rt

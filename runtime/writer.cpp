@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform.h"
 #include "report.h"
 
 namespace rt {
@@ -61,19 +62,15 @@ void format_digits(UInt magnitude, char* end) {
 void RecordBuffer::grow(std::size_t needed) {
   std::size_t capacity = capacity_ == 0 ? kInitialCapacity : capacity_;
   while (capacity < needed) capacity *= 2;
-  // A fresh block filled before it replaces the old one: an exit routine
-  // running from a signal handler sees one complete buffer or the other.
-  // It never runs in the middle of the allocation, which may hold a lock
-  // that exiting needs.
+  // An exit routine run from a handler must find neither the allocator's
+  // lock taken nor the buffer half moved.
   platform::ExitSignalsHeld held;
   char* fresh = static_cast<char*>(std::malloc(capacity));
   if (fresh == nullptr) fatal_system("list out", ENOMEM);
   if (size_ != 0) std::memcpy(fresh, data_, size_);
-  char* old = data_;
+  std::free(data_);
   data_ = fresh;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
   capacity_ = capacity;
-  std::free(old);
 }
 
 void RecordBuffer::end_record() {

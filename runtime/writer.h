@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform.h"
-
 namespace rt {
 
 // Output bytes of one unit: whole records waiting to be written out, then

@@ -128,12 +128,22 @@ std::vector<Outcome> read_unit(Source& source, std::uint8_t types, std::string_v
       o.record_skipped = source.skip_line();
       s.moved_to(next_record(text, start));
     } else {
-      o.record_skipped = rt::skip_record(s);
+      o.record_skipped = skip_record(s);
       if (s.position != next_record(text, start)) fail("not at the next record");
     }
     outcomes.push_back(o);
     if (!o.record_skipped) return outcomes;  // the next READ finds the end
   }
+}
+
+// Skips the rest of the record, its line end included, as the end of a READ
+// statement does; false when the source ended first.
+template <class Source>
+bool skip_record(Source& s) {
+  for (int c = s.get(); c != '\n'; c = s.get()) {
+    if (c == rt::kEof) return false;
+  }
+  return true;
 }
 
 #ifndef _WIN32

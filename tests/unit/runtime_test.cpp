@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform.h"
 #include "reader.h"
 #include "writer.h"
 
