@@ -2,6 +2,7 @@
 // and the conversion of a real's digits.
 #include "reader.h"
 
+#include <cassert>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -38,7 +39,9 @@ float decimal_to_float(bool negative, const char* digits, int count, std::int64_
   char text[kMaxSignificantDigits + 24];
   int n = 0;
   for (int k = 0; k < count; ++k) text[n++] = digits[k];
-  std::snprintf(text + n, sizeof text - n, "e%lld", static_cast<long long>(exponent));
+  [[maybe_unused]] int written =
+      std::snprintf(text + n, sizeof text - n, "e%lld", static_cast<long long>(exponent));
+  assert(written > 0 && static_cast<std::size_t>(written) < sizeof text - n);
   double value = std::atof(text);
   // Above the largest float, round to nearest by hand: the conversion of an
   // out-of-range double is not defined. Half an ulp above FLT_MAX and beyond

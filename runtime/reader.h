@@ -5,16 +5,25 @@
 //   void unget(); pushes back the byte get() just returned; one byte only,
 //                 and never kEof
 // The reader works on any source: units read through their buffered file
-// source, tests through StringSource.
+// source, tests through StringSource. A buffered source also shows its
+// buffered bytes, for the plain-record path (read_plain_integer):
+//   buffered_begin(), buffered_end(): the bytes not yet read; the byte at
+//       buffered_end() is always kSentinel
+//   consume_to(p): marks the bytes before p as read
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace rt {
 
 inline constexpr int kEof = -1;
+// The byte after a buffered source's bytes: neither a digit, a sign nor a
+// blank, so scans over the buffer stop there without counting.
+inline constexpr unsigned char kSentinel = '\0';
 
 // Outcome of reading one value. Anything from kEndOfFile on fails the
 // statement; the variable is assigned only on kValue.
@@ -38,17 +47,40 @@ struct ReadFailure {
 };
 ReadFailure read_failure(ReadStatus status);
 
-// A string as a source, for tests and anything read from memory.
+// A string as a buffered source: all of it buffered at once, as a unit's
+// file source buffers a file, then the sentinel. For tests and anything
+// read from memory.
 class StringSource {
  public:
-  explicit StringSource(std::string_view text) : text_(text) {}
-  int get() { return pos_ < text_.size() ? static_cast<unsigned char>(text_[pos_++]) : kEof; }
-  void unget() { --pos_; }
-  std::string_view rest() const { return text_.substr(pos_); }
+  explicit StringSource(std::string_view text) : bytes_(text) {
+    bytes_.push_back(static_cast<char>(kSentinel));
+  }
+  int get() {
+    may_unget_ = next_ != end();
+    return may_unget_ ? bytes()[next_++] : kEof;
+  }
+  void unget() {
+    assert(may_unget_);  // one byte of push-back, never the end
+    may_unget_ = false;
+    --next_;
+  }
+  const unsigned char* buffered_begin() const { return bytes() + next_; }
+  const unsigned char* buffered_end() const { return bytes() + end(); }
+  void consume_to(const unsigned char* next) {
+    next_ = static_cast<std::size_t>(next - bytes());
+    may_unget_ = false;
+  }
+  std::string_view rest() const { return std::string_view(bytes_).substr(next_, end() - next_); }
 
  private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
+  const unsigned char* bytes() const {
+    return reinterpret_cast<const unsigned char*>(bytes_.data());
+  }
+  std::size_t end() const { return bytes_.size() - 1; }  // where the sentinel stands
+
+  std::string bytes_;
+  std::size_t next_ = 0;
+  bool may_unget_ = false;
 };
 
 namespace reader_detail {
@@ -277,12 +309,12 @@ ReadStatus start_value(Source& s, int& c) {
 
 // The common table record, read straight from a buffered source: blanks,
 // an optional sign, at most 18 digits (no overflow is possible) and a byte
-// that plainly ends the value, all within the buffer. The source must end
-// its buffer with a byte that is neither a digit nor a blank, so that no
-// loop here needs a bounds check. Returns false, with nothing consumed, for
-// anything else; the full reader takes it then.
+// that plainly ends the value, all within the buffer. The sentinel after
+// the buffer spares every loop here a bounds check. Returns false, with
+// nothing consumed, for anything else; the full reader takes it then.
 template <class BufferedSource>
 bool read_plain_integer(BufferedSource& s, std::int64_t& out) {
+  assert(*s.buffered_end() == kSentinel);
   const unsigned char* p = s.buffered_begin();
   while (*p == ' ' || *p == '\t') ++p;
   const bool minus = *p == '-';

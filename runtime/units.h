@@ -2,6 +2,7 @@
 // state the statements, OPEN/CLOSE and the exit routine share.
 #pragma once
 
+#include <cassert>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -17,20 +18,19 @@ inline constexpr int kErrorUnit = 0;
 inline constexpr int kInputUnit = 5;
 inline constexpr int kOutputUnit = 6;
 
-// Buffered reading from a descriptor, as a source for the value reader.
-// The per-byte path is inline; only refilling leaves it. The byte after the
-// buffered ones is always kSentinel, which is neither a digit nor a blank,
-// so scans over the buffer stop there without counting.
+// Buffered reading from a descriptor, as a buffered source for the value
+// reader (reader.h). The per-byte path is inline; only refilling leaves it.
 class FileSource {
  public:
-  static constexpr unsigned char kSentinel = '\0';
-
   int get() {
     if (next_ != end_) [[likely]]
       return *next_++;
     return refill_and_get();
   }
-  void unget() { --next_; }
+  void unget() {
+    assert(buffer_ != nullptr && next_ > buffer_);  // a byte that get() returned
+    --next_;
+  }
 
   // Reads `fd` from here on, from an empty buffer; -1 reads nothing.
   void attach(int fd);

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cassert>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +82,7 @@ void RecordBuffer::end_record() {
 }
 
 void RecordBuffer::consume(std::size_t count) {
+  assert(count <= whole_);
   std::size_t rest = size_ - count;
   if (rest != 0) std::memmove(data_, data_ + count, rest);
   whole_ -= count;

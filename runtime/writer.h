@@ -2,6 +2,7 @@
 // rules and keeps whole records apart from the one being built.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,7 +36,10 @@ class RecordBuffer {
     if (capacity_ - size_ < count) grow(size_ + count);
     return data_ + size_;
   }
-  void advance(std::size_t count) { size_ += count; }
+  void advance(std::size_t count) {
+    assert(count <= capacity_ - size_);
+    size_ += count;
+  }
   // Makes the record being built whole, with the platform's line end.
   void end_record();
   // Forgets the record being built.

@@ -19,9 +19,11 @@ using rt::ReadStatus;
 constexpr std::int64_t kUnsetInteger = 4242;  // what a variable held before
 constexpr float kUnsetReal = -7.5f;
 
-// One READ from `input` into a 64-bit integer ('i') or a real ('r'): what the
-// program sees (the value, "null" or "list end" when the variable keeps its
-// value, or the fatal report's failure line), and what stays unread.
+// One READ from `input` into a 64-bit integer or a real ('r'), through a
+// buffered source as a unit reads: what the program sees (the value, "null"
+// or "list end" when the variable keeps its value, or the fatal report's
+// failure line), and what stays unread. An integer row is 'p' where the
+// plain-record path must take it, 'i' where the full reader must.
 struct Row {
   const char* input;
   char type;
@@ -30,8 +32,13 @@ struct Row {
 };
 
 const Row kRows[] = {
-    // Plain values; the byte that ends a value stays unread.
-    {"  \t-12 \n", 'i', "-12", " \n"},
+    // The plain record, the shape of every table record: up to 18 digits,
+    // then a byte that plainly ends the value, which stays unread.
+    {"  \t-12 \n", 'p', "-12", " \n"},
+    {"+999999999999999999\r\n", 'p', "999999999999999999", "\r\n"},
+    {"7/", 'p', "7", "/"},
+    {"1000000000000000000\n", 'i', "1000000000000000000", "\n"},
+    {"999983", 'i', "999983", ""},
     {"12abc\n", 'i', "12", "abc\n"},
     // Blank and empty records before the value; CR LF is a line end, a lone
     // CR is an ordinary byte.
@@ -97,9 +104,11 @@ std::string outcome_of(const Row& row, rt::StringSource& source) {
   ReadStatus status;
   std::string value;
   bool kept;
-  if (row.type == 'i') {
+  if (row.type != 'r') {
     std::int64_t item = kUnsetInteger;
-    status = rt::read_integer(source, item);
+    const bool plain = rt::read_plain_integer(source, item);
+    EXPECT_EQ(plain, row.type == 'p') << "the plain-record path";
+    status = plain ? ReadStatus::kValue : rt::read_integer(source, item);
     value = std::to_string(item);
     kept = item == kUnsetInteger;
   } else {
