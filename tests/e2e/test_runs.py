@@ -1,60 +1,15 @@
-"""The real program, a run per row in a fresh folder: output, error and
-ending exact, data files unchanged. Set FACTORIZER_BIN, FACTORIZER_PRIMES,
-FACTORIZER_WRAPPER (an emulator) and FACTORIZER_PLATFORM."""
-import contextlib
-import fcntl
-import functools
-import os
-import re
+"""The real program, a run per row in a fresh folder (harness.py): output,
+error and ending exact, data files unchanged, one table of rows a test."""
 import resource
-import select
-import shutil
 import signal
-import subprocess
-import tempfile
-import time
 import unittest
-from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
-BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
-WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
-# The preloaded library that makes a race certain (race_shim.cpp); only a
-# native Linux build has one.
-SHIM = os.environ.get("RACE_SHIM_LIBRARY")
-SANITIZED = os.environ.get("FACTORIZER_SANITIZE") == "ON"
-TIMEOUT = 30
+from harness import (ABORT_STATUS, DIR, LE, POSIX, PRIMES, RACE_RUNS,
+                     SANITIZED, WRAPPER, Child, Link, at_prompt, run,
+                     writing_blocked)
 
-# What differs by platform: line ends, aborts, and the signals that cannot
-# reach a Windows program from outside, or a program under qemu-user.
-POSIX = os.environ.get("FACTORIZER_PLATFORM", "linux") != "windows"
-QEMU = any(Path(part).name.startswith("qemu-") for part in WRAPPER)
-# qemu-user's own line on standard error when the program dies by a signal.
-QEMU_DEATH = re.compile(rb"qemu: uncaught target signal \d+ \([^)]*\) - core dumped\n\Z")
-if POSIX:
-    LE, ABORT_STATUS, SIGNAL_SKIPS = b"\n", -signal.SIGABRT, {}
-    SETTLE, RACE_RUNS = 0.5, 5  # for a program blocked on output unread
-    if QEMU:  # the program holds SIGFPE off during every write-out
-        SIGNAL_SKIPS = {signal.SIGFPE: "qemu-user dies of SIGSEGV on a SIGFPE "
-                        "that the program holds off"}
-else:
-    LE, ABORT_STATUS = b"\r\n", 3
-    # Wine turns SIGINT into the console's Ctrl-C, which reaches the program
-    # on a thread of its own a moment later: the input must not end first.
-    SETTLE, RACE_RUNS = 5, 1
-    SIGNAL_SKIPS = dict.fromkeys(
-        (signal.SIGTERM, signal.SIGABRT, signal.SIGFPE),
-        "Windows raises this signal only from inside; Wine ends the process "
-        "on it, or takes it as its own failure")
 ABORT = "abort"  # expected ending: abnormal termination
-DIR = "<directory>"  # a folder entry that is no file
-
-
-class Link(str):
-    """A folder entry that is a symbolic link to this name."""
-
-
-NOBODY = 65534
 
 TABLE = Path(PRIMES).read_bytes()
 RECORDS = TABLE.splitlines(keepends=True)
@@ -110,173 +65,10 @@ def table_with(position, record):
     return b"".join(RECORDS[:position - 1] + [record] + RECORDS[position:])
 
 
-def _folder(files, mode, modes, owner):
-    """A scratch folder holding `files`: bytes, DIR or a Link."""
-    folder = tempfile.TemporaryDirectory(prefix="factorizer-")
-    for name, data in files.items():
-        if isinstance(data, Link):
-            Path(folder.name, name).symlink_to(data)
-        elif data == DIR:
-            Path(folder.name, name).mkdir()
-        else:
-            Path(folder.name, name).write_bytes(data)
-    for path in [folder.name] + [Path(folder.name, n) for n in files]:
-        if owner is not None:
-            os.chown(path, owner, owner)
-    for name, m in (modes or {}).items():
-        os.chmod(Path(folder.name, name), m)
-    os.chmod(folder.name, mode)
-    return folder
-
-
-def _collect(folder):
-    """What the folder holds, then gone, made readable first: a tester who
-    is not root owns the write-only ones."""
-    entries = list(Path(folder.name).iterdir())
-    for path in entries:
-        if not path.is_symlink():
-            path.chmod(0o700)
-    found = {path.name: Link(os.readlink(path)) if path.is_symlink()
-             else DIR if path.is_dir() else path.read_bytes()
-             for path in entries}
-    os.chmod(folder.name, 0o755)
-    folder.cleanup()
-    return found
-
-
-@functools.cache
-def _copy_for_nobody():
-    """The program where nobody reaches it (not under /root, say)."""
-    folder = tempfile.TemporaryDirectory(prefix="factorizer-")
-    os.chmod(folder.name, 0o755)
-    return folder, shutil.copy(BIN, folder.name)
-
-
-def run(stdin=b"", files=FILES, args=(), stdout="pipe", close=(), ignore=(),
-        block=(), fsize=None, nobody=False, mode=0o755, modes=None,
-        send=None, then=b"", jam=None, nonblocking=(), preload=None,
-        address_space=None):
-    """Runs the program in a fresh folder holding `files`, its `stdout` a
-    "pipe", a "file", "full" or bytes: a file holding them, opened to read
-    and write. With `send`, (sig, wait), `sig` (if any) is sent once
-    wait(stdout, pid) returns the output seen, then `then` is fed; with
-    `jam`, (fd, room), fd is a pipe full but for `room` bytes till then.
-    The descriptors `nonblocking` are left so by the parent; `preload` is
-    the shim's race; `address_space` limits the program's, in bytes."""
-    if send and send[0] in SIGNAL_SKIPS:
-        raise unittest.SkipTest(SIGNAL_SKIPS[send[0]])
-    if (ignore or block) and not POSIX:
-        raise unittest.SkipTest("Wine does not carry a signal's state over")
-    if preload and not SHIM:
-        raise unittest.SkipTest("only a native Linux build preloads the shim")
-    nobody = nobody and os.geteuid() == 0
-    folder = _folder(files, mode, modes, NOBODY if nobody else None)
-    out_file = (None if stdout == "pipe" else open("/dev/full", "wb")
-                if stdout == "full" else tempfile.TemporaryFile())
-    if isinstance(stdout, bytes):
-        out_file.write(stdout)
-        out_file.seek(0)
-    streams = {1: out_file or subprocess.PIPE, 2: subprocess.PIPE}
-    if jam:
-        jammed, streams[jam[0]] = os.pipe()
-        filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam[1]
-        os.write(streams[jam[0]], bytes(filler))
-
-    def prepare():
-        # A shell starts background jobs with SIGINT ignored: not inherited.
-        for sig in (signal.SIGINT, *ignore):
-            signal.signal(sig, signal.SIG_IGN if sig in ignore
-                          else signal.SIG_DFL)
-        signal.pthread_sigmask(signal.SIG_BLOCK, block)
-        if fsize is not None:
-            resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
-        if address_space is not None:
-            resource.setrlimit(resource.RLIMIT_AS, (address_space,) * 2)
-        if QEMU:  # its core file would land among the data files
-            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
-        for fd in close:
-            os.close(fd)
-        for fd in nonblocking:
-            os.set_blocking(fd, False)
-    env = dict(os.environ, LD_PRELOAD=SHIM or "", RACE_SHIM=preload or "",
-               # the shim comes before the sanitizers' run-time
-               ASAN_OPTIONS="verify_asan_link_order=0") if preload else None
-    p = subprocess.Popen(
-        WRAPPER + [_copy_for_nobody()[1] if nobody else BIN, *args],
-        cwd=folder.name, stdin=subprocess.PIPE, stdout=streams[1],
-        stderr=streams[2], preexec_fn=prepare, env=env,
-        **({"user": NOBODY, "group": NOBODY, "extra_groups": []}
-           if nobody else {}))
-    seen = b""
-    try:
-        if jam:
-            os.close(streams[jam[0]])
-        if send:
-            p.stdin.write(stdin)
-            p.stdin.flush()
-            seen = send[1](p.stdout, p.pid)
-            if send[0]:
-                p.send_signal(send[0])
-                with contextlib.suppress(subprocess.TimeoutExpired):
-                    p.wait(SETTLE)  # let it land before the input goes on
-            stdin = then
-        if jam:
-            drained = ThreadPoolExecutor().submit(lambda: b"".join(
-                iter(lambda: os.read(jammed, 65536), b""))[filler:])
-        out, err = p.communicate(stdin, timeout=TIMEOUT)
-        if jam:
-            out, err = {1: (drained.result(TIMEOUT), err),
-                        2: (out, drained.result(TIMEOUT))}[jam[0]]
-            os.close(jammed)
-        err = QEMU_DEATH.sub(b"", err) if QEMU else err
-        if out_file and stdout != "full":
-            out = os.pread(out_file.fileno(), 1 << 24, 0)
-    finally:
-        p.kill()
-        p.wait()
-        if out_file:
-            out_file.close()
-        found = _collect(folder)
-    return seen + (out or b""), err, p.returncode, found
-
-
-def at_prompt(prompt):
-    """A wait: until the output so far, read off the pipe, which nobody
-    reads after that, ends with `prompt`."""
-    def wait(out, pid):
-        seen, deadline = b"", time.monotonic() + TIMEOUT
-        while not seen.endswith(prompt):
-            if time.monotonic() > deadline:
-                raise AssertionError("waited in vain; output: %r" % seen)
-            if select.select([out], [], [], 0.1)[0]:
-                chunk = os.read(out.fileno(), 65536)
-                if not chunk:
-                    raise AssertionError("output ended early: %r" % seen)
-                seen += chunk
-        return seen
-    return wait
-
-
-def writing_blocked(fd):
-    """A wait: until the program sleeps in a call on the pipe that is its
-    descriptor `fd`, which only a write that a jammed pipe holds up does."""
-    def wait(out, pid):
-        deadline = time.monotonic() + TIMEOUT
-        while True:
-            call = Path("/proc/%d/syscall" % pid).read_text().split()
-            with contextlib.suppress(OSError, IndexError, ValueError):
-                if os.readlink("/proc/%d/fd/%d" % (pid, int(call[1], 16))) \
-                        == os.readlink("/proc/%d/fd/%d" % (pid, fd)):
-                    return b""
-            if time.monotonic() > deadline:
-                raise AssertionError("never blocked writing")
-            time.sleep(0.01)
-    return wait
-
-
 def row(name, stdin, out, err=b"", ending=0, **options):
     """One run: output, error, ending (a status, ABORT or minus a signal),
-    the options of run() and `created`, the files it must create empty."""
+    the options of harness.run() and `created`, the files it must create,
+    with their bytes."""
     return name, stdin, out, err, ending, options
 
 
@@ -308,9 +100,11 @@ DIALOGUE = [
     # A parent may leave a pipe non-blocking: a write-out that finds it full,
     # or a READ that finds no input yet, waits for it.
     row("stdout a full non-blocking pipe", b"1\n0\n0\n",
-        SCAN0 + reports(0) + ASK + CANCEL, nonblocking=[1], jam=(1, 0)),
+        SCAN0 + reports(0) + ASK + CANCEL, child=Child(nonblocking=[1]),
+        jam=(1, 0)),
     row("stdin a non-blocking pipe, the answers late", b"", ONE_PASS + CANCEL,
-        nonblocking=[0], send=(None, at_prompt(MENU)), then=b"1\n1\n0\n"),
+        child=Child(nonblocking=[0]), send=(None, at_prompt(MENU)),
+        then=b"1\n1\n0\n"),
 ]
 
 # Every request whose handler ends the run: (signal, message, ending).
@@ -326,9 +120,9 @@ SIGNALS = [
       for sig, message, ending in REQUESTS for k in range(RACE_RUNS)],
     # Held while the exit routine is registered, then handled.
     row("termination request as atexit registers", b"", b"", b"Killed" + LE,
-        1, preload="atexit"),
+        1, child=Child(preload="atexit")),
     row("interrupt ignored at the start stays ignored", b"",
-        ONE_PASS + CANCEL, ignore=[signal.SIGINT],
+        ONE_PASS + CANCEL, child=Child(ignore=[signal.SIGINT]),
         send=(signal.SIGINT, at_prompt(MENU)), then=b"1\n1\n0\n"),
     # The first ending completes, the jammed pipe holding up its last write.
     row("interrupt while STOP writes out", b"1\n1\n0\n", ONE_PASS + CANCEL,
@@ -363,8 +157,7 @@ SCAN = [
     # Distinct divisors in table order; the number itself is never divided.
     *[row("number %d" % n, b"1\n%d\n0\n" % n, MENU + NUMBER_PROMPT + echo(n)
           + reports(n) + ASK + CANCEL) for n in (
-              360, -12, 1, 999983, 1000003, 999979 * 999983, 0, 2 ** 63 - 1,
-              -2 ** 63)],
+              360, -12, 1, 999983, 1000003, 999979 * 999983, 0, 2 ** 63 - 1)],
     row("odd table values", b"1\n-9223372036854775808\n0\n", MENU
         + NUMBER_PROMPT + echo(-2 ** 63) + reports(-2 ** 63, ODD_VALUES) + ASK
         + CANCEL, files={"primes.txt": ODD_TABLE}),
@@ -382,7 +175,8 @@ SCAN = [
     row("primes.txt made by another run as this one creates it",
         b"1\n360\n0\n", ECHO360 + reports(360, [2, 3, 5]),
         end_of_input(3, b"primes.txt"), ABORT, files={},
-        created={"primes.txt": b"2\n3\n5\n"}, preload="create"),
+        created={"primes.txt": b"2\n3\n5\n"},
+        child=Child(preload="create")),
     row("Ctrl-Z in standard input", b"1\n360\n\x1a0\n", SCAN360 + ASK,
         at_ctrl_z(), ABORT),
     row("Ctrl-Z in factor.txt", b"2\n0\n", MENU + FROM_FILE,
@@ -398,28 +192,32 @@ OUT_OF_MEMORY = [fatal(b"list out", b"Cannot allocate memory", 6,
                  fatal(b"list in", b"Cannot allocate memory")]
 CUT = (SCAN0 + reports(0))[:100000]  # the output at a 100000-byte limit
 OLD = b"old\n" * 50000  # what a file held before the run
+# Writes fail past 100000 bytes, as errors: no SIGXFSZ ends the run.
+AT_LIMIT = Child(ignore=[signal.SIGXFSZ],
+                 limits={resource.RLIMIT_FSIZE: 100000})
 
 FAULTS = [
     # No handler for SIGXFSZ, SIGHUP; a failed write cuts back to a record.
     row("stdout file limit, SIGXFSZ ignored", b"1\n0\n0\n",
         CUT[:CUT.rfind(LE) + len(LE)],
         fatal(b"list out", b"File too large", 6, direction=b"writing"),
-        ABORT, stdout="file", fsize=100000, ignore=[signal.SIGXFSZ]),
+        ABORT, stdout="file", child=AT_LIMIT),
     row("stdout a longer file, read and written, at the limit", b"1\n0\n0\n",
         CUT + OLD[len(CUT):],
         fatal(b"list out", b"File too large", 6, direction=b"writing"),
-        ABORT, stdout=OLD, fsize=100000, ignore=[signal.SIGXFSZ]),
+        ABORT, stdout=OLD, child=AT_LIMIT),
     row("SIGHUP has no handler", b"", MENU, b"", -signal.SIGHUP,
         send=(signal.SIGHUP, at_prompt(MENU))),
     # A file opened while standard error is closed must not take its
     # number: the report would be written into the table.
     row("stderr closed, table too short", b"1\n360\n0\n",
-        ECHO360 + reports(360, TABLE_VALUES[:3]), b"", ABORT, close=[2],
+        ECHO360 + reports(360, TABLE_VALUES[:3]), b"", ABORT,
+        child=Child(close=[2]),
         files={"primes.txt": b"".join(RECORDS[:3])}),
     # Data files. The fault's own message, whatever mask the run inherits.
     row("a zero table value after 64 KB of reports, the fault blocked",
         b"1\n0\n0\n", SCAN0 + reports(0, TABLE_VALUES[:59999]),
-        b"Floating Exception" + LE, ABORT, block=[signal.SIGFPE],
+        b"Floating Exception" + LE, ABORT, child=Child(block=[signal.SIGFPE]),
         files={"primes.txt": table_with(60000, b"0\n")}),
     row("factor.txt a link to nothing", b"2\n0\n", MENU + FROM_FILE,
         end_of_input(7, b"factor.txt"), ABORT,
@@ -431,19 +229,19 @@ FAULTS = [
     # Run as nobody: a file not to be read or created is reported, unchanged.
     row("factor.txt write-only", b"2\n0\n", MENU + FROM_FILE,
         fatal(b"open", b"Permission denied", 7, b"factor.txt", b"writing"),
-        ABORT, nobody=True,
-        modes={"factor.txt": 0o200}),
+        ABORT, child=Child(nobody=True), modes={"factor.txt": 0o200}),
     row("primes.txt missing in a read-only folder", b"2\n0\n",
         MENU + FROM_FILE + echo(84),
         fatal(b"open", b"Permission denied", 3, b"primes.txt", b"writing"),
         ABORT,
-        nobody=True, mode=0o555, files={"factor.txt": b"84\n"}),
+        child=Child(nobody=True), modes={".": 0o555},
+        files={"factor.txt": b"84\n"}),
 ]
 
 
 class Runs(unittest.TestCase):
     def check(self, rows):
-        """Runs each row: only the `created` files may appear, empty."""
+        """Runs each row: only the `created` files may appear."""
         for name, stdin, out, err, ending, options in rows:
             with self.subTest(name):
                 options = dict(options)
@@ -458,7 +256,10 @@ class Runs(unittest.TestCase):
                                 "added: %s" % sorted(found))
 
     def test_dialogue(self):
-        self.check(DIALOGUE + SIGNALS)
+        self.check(DIALOGUE)
+
+    def test_signals(self):
+        self.check(SIGNALS)
 
     def test_scan(self):
         self.check(SCAN)
@@ -476,8 +277,8 @@ class Runs(unittest.TestCase):
         full, reports_seen = ONE_PASS + CANCEL, 0
         for kib in range(8192, 0, -16):
             try:
-                out, err, status, _ = run(b"1\n1\n0\n",
-                                          address_space=kib * 1024)
+                out, err, status, _ = run(b"1\n1\n0\n", FILES, child=Child(
+                    limits={resource.RLIMIT_AS: kib * 1024}))
             except OSError:  # too tight to start the program at all
                 break
             if status == 127 and b"error while loading" in err:

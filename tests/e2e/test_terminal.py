@@ -22,7 +22,7 @@ LINUX = HERE + "%s %s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)),
 # by its bare name from its folder: Wine's cmd finds no quoted name here.
 E2E = PureWindowsPath(Path(__file__).parent)
 UTF8 = HERE + "%s cmd /c %s" % (WRAPPER, shlex.quote(
-    "chcp 65001 >nul & %s & cd Z:%s & copy /b utf8-again.txt CON"
+    "chcp 65001 >nul & %s & cd Z:%s & copy /b code-page-check.txt CON"
     % (BIN.name, E2E)))
 SKIPS = {  # why a platform's rows cannot run here
     "linux": WINDOWS and "a Windows console shows code page 850 itself",

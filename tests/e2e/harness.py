@@ -1,0 +1,250 @@
+"""Runs the real program once in a fresh folder and hands back what it did:
+standard output, standard error, its ending and the folder's files. Set
+FACTORIZER_BIN, FACTORIZER_PRIMES, FACTORIZER_WRAPPER (an emulator),
+FACTORIZER_PLATFORM, FACTORIZER_SANITIZE and RACE_SHIM_LIBRARY."""
+import contextlib
+import fcntl
+import functools
+import os
+import re
+import resource
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
+WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
+# The preloaded library that makes a race certain (race_shim.cpp); only a
+# native Linux build has one.
+SHIM = os.environ.get("RACE_SHIM_LIBRARY")
+SANITIZED = os.environ.get("FACTORIZER_SANITIZE") == "ON"
+TIMEOUT = 30
+
+# What differs by platform: line ends, aborts, and the signals that cannot
+# reach a Windows program from outside, or a program under qemu-user.
+POSIX = os.environ.get("FACTORIZER_PLATFORM", "linux") != "windows"
+QEMU = any(Path(part).name.startswith("qemu-") for part in WRAPPER)
+# qemu-user's own line on standard error when the program dies by a signal.
+QEMU_DEATH = re.compile(rb"qemu: uncaught target signal \d+ \([^)]*\) - core dumped\n\Z")
+if POSIX:
+    LE, ABORT_STATUS, SIGNAL_SKIPS = b"\n", -signal.SIGABRT, {}
+    SETTLE, RACE_RUNS = 0.5, 5  # for a program blocked on output unread
+    if QEMU:  # the program holds SIGFPE off during every write-out
+        SIGNAL_SKIPS = {signal.SIGFPE: "qemu-user dies of SIGSEGV on a SIGFPE "
+                        "that the program holds off"}
+else:
+    LE, ABORT_STATUS = b"\r\n", 3
+    # Wine turns SIGINT into the console's Ctrl-C, which reaches the program
+    # on a thread of its own a moment later: the input must not end first.
+    SETTLE, RACE_RUNS = 5, 1
+    SIGNAL_SKIPS = dict.fromkeys(
+        (signal.SIGTERM, signal.SIGABRT, signal.SIGFPE),
+        "Windows raises this signal only from inside; Wine ends the process "
+        "on it, or takes it as its own failure")
+DIR = "<directory>"  # a folder entry that is no file
+NOBODY = 65534
+
+
+class Link(str):
+    """A folder entry that is a symbolic link to this name."""
+
+
+class Child:
+    """What the program inherits besides its folder and streams: signals
+    `ignore`d or `block`ed, resource `limits`, descriptors `close`d or left
+    `nonblocking`, the shim's race to `preload`, and running as `nobody`."""
+
+    def __init__(self, ignore=(), block=(), limits=None, close=(),
+                 nonblocking=(), preload=None, nobody=False):
+        self.ignore, self.block, self.limits = ignore, block, limits or {}
+        self.close, self.nonblocking = close, nonblocking
+        self.preload, self.nobody = preload, nobody and os.geteuid() == 0
+
+    def skip_reason(self):
+        if (self.ignore or self.block) and not POSIX:
+            return "Wine does not carry a signal's state over"
+        if self.preload and not SHIM:
+            return "only a native Linux build preloads the shim"
+        return None
+
+    def prepare(self):
+        """Runs in the child, just before the program starts."""
+        # A shell starts background jobs with SIGINT ignored: not inherited.
+        for sig in (signal.SIGINT, *self.ignore):
+            signal.signal(sig, signal.SIG_IGN if sig in self.ignore
+                          else signal.SIG_DFL)
+        signal.pthread_sigmask(signal.SIG_BLOCK, self.block)
+        if QEMU:  # its core file would land among the data files
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        for limit, value in self.limits.items():
+            resource.setrlimit(limit, (value, value))
+        for fd in self.close:
+            os.close(fd)
+        for fd in self.nonblocking:
+            os.set_blocking(fd, False)
+
+    def popen_options(self):
+        options = {}
+        if self.preload:
+            options["env"] = dict(
+                os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
+                # the shim comes before the sanitizers' run-time
+                ASAN_OPTIONS="verify_asan_link_order=0")
+        if self.nobody:
+            options.update(user=NOBODY, group=NOBODY, extra_groups=[])
+        return options
+
+    def program(self):
+        return _copy_for_nobody()[1] if self.nobody else BIN
+
+
+def _folder(files, modes, owner):
+    """A scratch folder holding `files`, with `modes` set, owned by `owner`."""
+    folder = tempfile.TemporaryDirectory(prefix="factorizer-")
+    for name, data in files.items():
+        if isinstance(data, Link):
+            Path(folder.name, name).symlink_to(data)
+        elif data == DIR:
+            Path(folder.name, name).mkdir()
+        else:
+            Path(folder.name, name).write_bytes(data)
+    if owner is not None:
+        for name in [".", *files]:
+            os.chown(Path(folder.name, name), owner, owner)
+    for name, mode in {".": 0o755, **(modes or {})}.items():
+        os.chmod(Path(folder.name, name), mode)
+    return folder
+
+
+def _collect(folder):
+    """What the folder holds, then gone, made readable first: a tester who
+    is not root owns the write-only ones."""
+    entries = list(Path(folder.name).iterdir())
+    for path in entries:
+        if not path.is_symlink():
+            path.chmod(0o700)
+    found = {path.name: Link(os.readlink(path)) if path.is_symlink()
+             else DIR if path.is_dir() else path.read_bytes()
+             for path in entries}
+    os.chmod(folder.name, 0o755)
+    folder.cleanup()
+    return found
+
+
+@functools.cache
+def _copy_for_nobody():
+    """The program where nobody reaches it (not under /root, say)."""
+    folder = tempfile.TemporaryDirectory(prefix="factorizer-")
+    os.chmod(folder.name, 0o755)
+    return folder, shutil.copy(BIN, folder.name)
+
+
+def _standard_output(stdout):
+    """A file for `stdout` ("file", "full", or bytes: a file already holding
+    them, opened to read and write at its start), or None for a pipe."""
+    if stdout == "pipe":
+        return None
+    if stdout == "full":
+        return open("/dev/full", "wb")
+    out_file = tempfile.TemporaryFile()
+    if isinstance(stdout, bytes):
+        out_file.write(stdout)
+        out_file.seek(0)
+    return out_file
+
+
+def run(stdin, files, modes=None, args=(), stdout="pipe", child=Child(),
+        send=None, then=b"", jam=None):
+    """Runs the program with `stdin` in a fresh folder holding `files`
+    (bytes, DIR or a Link, by name) with `modes` set on them ("." the folder
+    itself); returns its output,
+    standard error, ending (status, or minus the signal) and the folder's
+    files. With `send`, (sig, wait), `sig` (if any) is sent once wait(stdout,
+    pid) returns the output seen, then `then` is fed; with `jam`, (fd,
+    room), fd is a pipe full but for `room` bytes till then."""
+    if send and send[0] in SIGNAL_SKIPS:
+        raise unittest.SkipTest(SIGNAL_SKIPS[send[0]])
+    if child.skip_reason():
+        raise unittest.SkipTest(child.skip_reason())
+    folder = _folder(files, modes, NOBODY if child.nobody else None)
+    out_file = _standard_output(stdout)
+    streams = {1: out_file or subprocess.PIPE, 2: subprocess.PIPE}
+    if jam:
+        jammed, streams[jam[0]] = os.pipe()
+        filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam[1]
+        os.write(streams[jam[0]], bytes(filler))
+    p = subprocess.Popen(
+        WRAPPER + [child.program(), *args], cwd=folder.name,
+        stdin=subprocess.PIPE, stdout=streams[1], stderr=streams[2],
+        preexec_fn=child.prepare, **child.popen_options())
+    seen = b""
+    try:
+        if jam:
+            os.close(streams[jam[0]])
+        if send:
+            p.stdin.write(stdin)
+            p.stdin.flush()
+            seen = send[1](p.stdout, p.pid)
+            if send[0]:
+                p.send_signal(send[0])
+                with contextlib.suppress(subprocess.TimeoutExpired):
+                    p.wait(SETTLE)  # let it land before the input goes on
+            stdin = then
+        if jam:
+            drained = ThreadPoolExecutor().submit(lambda: b"".join(
+                iter(lambda: os.read(jammed, 65536), b""))[filler:])
+        out, err = p.communicate(stdin, timeout=TIMEOUT)
+        if jam:
+            out, err = {1: (drained.result(TIMEOUT), err),
+                        2: (out, drained.result(TIMEOUT))}[jam[0]]
+            os.close(jammed)
+        err = QEMU_DEATH.sub(b"", err) if QEMU else err
+        if out_file and stdout != "full":
+            out = os.pread(out_file.fileno(), 1 << 24, 0)
+    finally:
+        p.kill()
+        p.wait()
+        if out_file:
+            out_file.close()
+        found = _collect(folder)
+    return seen + (out or b""), err, p.returncode, found
+
+
+def at_prompt(prompt):
+    """A wait: until the output so far, read off the pipe, which nobody
+    reads after that, ends with `prompt`."""
+    def wait(out, pid):
+        seen, deadline = b"", time.monotonic() + TIMEOUT
+        while not seen.endswith(prompt):
+            if time.monotonic() > deadline:
+                raise AssertionError("waited in vain; output: %r" % seen)
+            if select.select([out], [], [], 0.1)[0]:
+                chunk = os.read(out.fileno(), 65536)
+                if not chunk:
+                    raise AssertionError("output ended early: %r" % seen)
+                seen += chunk
+        return seen
+    return wait
+
+
+def writing_blocked(fd):
+    """A wait: until the program sleeps in a call on the pipe that is its
+    descriptor `fd`, which only a write that a jammed pipe holds up does."""
+    def wait(out, pid):
+        deadline = time.monotonic() + TIMEOUT
+        while True:
+            call = Path("/proc/%d/syscall" % pid).read_text().split()
+            with contextlib.suppress(OSError, IndexError, ValueError):
+                if os.readlink("/proc/%d/fd/%d" % (pid, int(call[1], 16))) \
+                        == os.readlink("/proc/%d/fd/%d" % (pid, fd)):
+                    return b""
+            if time.monotonic() > deadline:
+                raise AssertionError("never blocked writing")
+            time.sleep(0.01)
+    return wait
