@@ -281,7 +281,7 @@ class Runs(unittest.TestCase):
                     limits={resource.RLIMIT_AS: kib * 1024}))
             except OSError:  # too tight to start the program at all
                 break
-            if status == 127 and b"error while loading" in err:
+            if status == 127:
                 break  # the loader's own failure, before the program
             with self.subTest(kib=kib):
                 if status == 0:

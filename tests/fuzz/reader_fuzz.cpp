@@ -74,6 +74,16 @@ struct CheckedSource {
   }
 };
 
+// Skips the rest of the record, its line end included, as the end of a READ
+// statement does; false when the source ended first.
+template <class Source>
+bool skip_record(Source& s) {
+  for (int c = s.get(); c != '\n'; c = s.get()) {
+    if (c == rt::kEof) return false;
+  }
+  return true;
+}
+
 struct Outcome {
   ReadStatus status;
   std::uint64_t bits;   // the variable after the read
@@ -134,16 +144,6 @@ std::vector<Outcome> read_unit(Source& source, std::uint8_t types, std::string_v
     outcomes.push_back(o);
     if (!o.record_skipped) return outcomes;  // the next READ finds the end
   }
-}
-
-// Skips the rest of the record, its line end included, as the end of a READ
-// statement does; false when the source ended first.
-template <class Source>
-bool skip_record(Source& s) {
-  for (int c = s.get(); c != '\n'; c = s.get()) {
-    if (c == rt::kEof) return false;
-  }
-  return true;
 }
 
 #ifndef _WIN32
