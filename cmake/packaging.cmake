@@ -5,7 +5,7 @@
 # also holds the pass-through that shows the code page 850 texts on a UTF-8
 # terminal.
 install(TARGETS factorizer RUNTIME DESTINATION .)
-install(FILES ${CMAKE_BINARY_DIR}/primes.txt ${PROJECT_SOURCE_DIR}/tools/factor.txt
+install(FILES ${CMAKE_BINARY_DIR}/primes.txt ${PROJECT_SOURCE_DIR}/data/factor.txt
               ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION .)
 set(CPACK_SYSTEM_NAME ${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR})
