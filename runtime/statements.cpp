@@ -48,7 +48,8 @@ Unit& begin_transfer(const rt::ControlList* list, bool reading) {
 }
 
 // Reads one item by the full rules: everything but the plain integer
-// record. Out of line, so the common record pays nothing for it.
+// record. Out of line, so the common record pays nothing for it: inlined,
+// it costs 50 scans of 360 about 24%.
 [[gnu::noinline]] void read_item_fully(rt::Word type, char* item) {
   assert(type == rt::kTypeInteger64 || type == rt::kTypeReal);
   rt::Statement& statement = io().statement;

@@ -122,14 +122,16 @@ inline IoState& io() {
 void connect_standard_units();
 
 // Writes out the whole records of a writing unit. Returns 0, or the errno
-// of the failed write; the records are dropped either way.
+// of the failed write; the records are dropped either way. Out of line:
+// inlined, it costs the scans of 360 and of a large prime about 4%.
 [[gnu::noinline]] int write_out(Unit& unit);
 // The same for unit `number`, with a failure reported as fatal.
 void write_out_or_fail(int number, Unit& unit);
 
 // Turns a writing unit to reading before a READ: only a file that OPEN had
 // to create is one; a failure is reported as fatal. No unit ever turns the
-// other way: the program writes only to the units that start writing.
+// other way: the program writes only to the units that start writing. Out
+// of line: inlined into every READ, it costs the scans of 360 about 11%.
 [[gnu::noinline]] void switch_to_reading(int number, Unit& unit);
 inline void turn_to_reading(int number, Unit& unit) {
   if (unit.writing) [[unlikely]]
