@@ -330,8 +330,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("build", nargs="?", default="build",
                         help="build folder holding factorizer and primes.txt")
-    parser.add_argument("--runs", type=int, default=7,
-                        help="timed runs per workload and program (default 7)")
+    parser.add_argument("--runs", type=int, default=21,
+                        help="timed runs per workload and program (default 21)")
     parser.add_argument("--program", help="factorizer executable")
     parser.add_argument("--floor", help="bench_floor executable")
     parser.add_argument("--iostream", help="bench_iostream_scan executable")
