@@ -1,6 +1,5 @@
-"""Runs the real program once in a fresh folder and hands back what it did:
-standard output, standard error, its ending and the folder's files. Set
-FACTORIZER_BIN, FACTORIZER_PRIMES, FACTORIZER_WRAPPER (an emulator),
+"""Runs the real program once in a fresh folder and hands back what it did.
+Set FACTORIZER_BIN, FACTORIZER_PRIMES, FACTORIZER_WRAPPER (an emulator),
 FACTORIZER_PLATFORM, FACTORIZER_SANITIZE and RACE_SHIM_LIBRARY."""
 import contextlib
 import fcntl
@@ -63,15 +62,12 @@ class Child:
     def __init__(self, ignore=(), block=(), limits=None, close=(),
                  nonblocking=(), preload=None, nobody=False):
         self.ignore, self.block, self.limits = ignore, block, limits or {}
-        self.close, self.nonblocking = close, nonblocking
-        self.preload, self.nobody = preload, nobody and os.geteuid() == 0
-
-    def skip_reason(self):
-        if (self.ignore or self.block) and not POSIX:
-            return "Wine does not carry a signal's state over"
-        if self.preload and not SHIM:
-            return "only a native Linux build preloads the shim"
-        return None
+        self.close, self.nonblocking, self.preload = close, nonblocking, preload
+        self.nobody = nobody and os.geteuid() == 0
+        self.skip = ("Wine does not carry a signal's state over"
+                     if (ignore or block) and not POSIX else
+                     "only a native Linux build preloads the shim"
+                     if preload and not SHIM else None)
 
     def prepare(self):
         """Runs in the child, just before the program starts."""
@@ -89,34 +85,31 @@ class Child:
         for fd in self.nonblocking:
             os.set_blocking(fd, False)
 
-    def popen_options(self):
-        options = {}
-        if self.preload:
-            options["env"] = dict(
-                os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
-                # the shim comes before the sanitizers' run-time
-                ASAN_OPTIONS="verify_asan_link_order=0")
-        if self.nobody:
-            options.update(user=NOBODY, group=NOBODY, extra_groups=[])
-        return options
-
-    def program(self):
-        return _copy_for_nobody()[1] if self.nobody else BIN
+    def start(self, args, folder, stdout, stderr):
+        """The program started with what it inherits, its input a pipe."""
+        # The shim comes before the sanitizers' run-time.
+        env = dict(os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
+                   ASAN_OPTIONS="verify_asan_link_order=0") if self.preload else None
+        nobody = dict(user=NOBODY, group=NOBODY, extra_groups=[]) if self.nobody else {}
+        program = _copy_for_nobody()[1] if self.nobody else BIN
+        return subprocess.Popen(
+            WRAPPER + [program, *args], cwd=folder, stdin=subprocess.PIPE,
+            stdout=stdout, stderr=stderr, preexec_fn=self.prepare, env=env, **nobody)
 
 
 def _folder(files, modes, owner):
     """A scratch folder holding `files`, with `modes` set, owned by `owner`."""
     folder = tempfile.TemporaryDirectory(prefix="factorizer-")
     for name, data in files.items():
+        path = Path(folder.name, name)
         if isinstance(data, Link):
-            Path(folder.name, name).symlink_to(data)
+            path.symlink_to(data)
         elif data == DIR:
-            Path(folder.name, name).mkdir()
+            path.mkdir()
         else:
-            Path(folder.name, name).write_bytes(data)
-    if owner is not None:
-        for name in [".", *files]:
-            os.chown(Path(folder.name, name), owner, owner)
+            path.write_bytes(data)
+    for name in [".", *files] if owner is not None else []:
+        os.chown(Path(folder.name, name), owner, owner)
     for name, mode in {".": 0o755, **(modes or {})}.items():
         os.chmod(Path(folder.name, name), mode)
     return folder
@@ -145,44 +138,31 @@ def _copy_for_nobody():
     return folder, shutil.copy(BIN, folder.name)
 
 
-def _standard_output(stdout):
-    """A file for `stdout` ("file", "full", or bytes: a file already holding
-    them, opened to read and write at its start), or None for a pipe."""
-    if stdout == "pipe":
-        return None
-    if stdout == "full":
-        return open("/dev/full", "wb")
-    out_file = tempfile.TemporaryFile()
-    if isinstance(stdout, bytes):
-        out_file.write(stdout)
-        out_file.seek(0)
-    return out_file
-
-
 def run(stdin, files, modes=None, args=(), stdout="pipe", child=Child(),
         send=None, then=b"", jam=None):
     """Runs the program with `stdin` in a fresh folder holding `files`
-    (bytes, DIR or a Link, by name) with `modes` set on them ("." the folder
-    itself); returns its output,
-    standard error, ending (status, or minus the signal) and the folder's
-    files. With `send`, (sig, wait), `sig` (if any) is sent once wait(stdout,
-    pid) returns the output seen, then `then` is fed; with `jam`, (fd,
-    room), fd is a pipe full but for `room` bytes till then."""
-    if send and send[0] in SIGNAL_SKIPS:
-        raise unittest.SkipTest(SIGNAL_SKIPS[send[0]])
-    if child.skip_reason():
-        raise unittest.SkipTest(child.skip_reason())
+    (bytes, DIR or a Link, by name) with `modes` set ("." the folder);
+    returns its output, standard error, ending (status, or minus the
+    signal) and the folder's files. `stdout` is a "pipe", a "file", "full"
+    or bytes: a file holding them, opened to read and write. With `send`,
+    (sig, wait), `sig` (if any) is sent once wait(stdout, pid) returns the
+    output seen, then `then` is fed; with `jam`, (fd, room), fd is a pipe
+    full but for `room` bytes till then."""
+    skip = SIGNAL_SKIPS.get(send and send[0]) or child.skip
+    if skip:
+        raise unittest.SkipTest(skip)
     folder = _folder(files, modes, NOBODY if child.nobody else None)
-    out_file = _standard_output(stdout)
+    out_file = (None if stdout == "pipe" else open("/dev/full", "wb")
+                if stdout == "full" else tempfile.TemporaryFile())
+    if isinstance(stdout, bytes):
+        out_file.write(stdout)
+        out_file.seek(0)
     streams = {1: out_file or subprocess.PIPE, 2: subprocess.PIPE}
     if jam:
         jammed, streams[jam[0]] = os.pipe()
         filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam[1]
         os.write(streams[jam[0]], bytes(filler))
-    p = subprocess.Popen(
-        WRAPPER + [child.program(), *args], cwd=folder.name,
-        stdin=subprocess.PIPE, stdout=streams[1], stderr=streams[2],
-        preexec_fn=child.prepare, **child.popen_options())
+    p = child.start(args, folder.name, streams[1], streams[2])
     seen = b""
     try:
         if jam:

@@ -3,8 +3,8 @@
 //   create  another run creates a missing file, holding "2\n3\n5\n", just
 //           before this one creates it;
 //   atexit  an exit request arrives while the exit routine is registered,
-//           when the C library holds the lock that exiting needs. The request
-//           must be held off there: else this shim says so and ends the run.
+//           when the C library holds the lock that exiting needs. Unless it
+//           is held off there, this shim says so and ends the run.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,11 +21,6 @@ bool mode_is(const char* mode) {
   return wanted != nullptr && std::strcmp(wanted, mode) == 0;
 }
 
-template <class Function>
-Function next(const char* name) {
-  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-}
-
 }  // namespace
 
 extern "C" int open(const char* name, int flags, ...) {
@@ -33,7 +28,8 @@ extern "C" int open(const char* name, int flags, ...) {
   va_start(rest, flags);
   const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(rest, mode_t) : 0;
   va_end(rest);
-  static const auto real = next<int (*)(const char*, int, ...)>("open");
+  static const auto real =
+      reinterpret_cast<int (*)(const char*, int, ...)>(dlsym(RTLD_NEXT, "open"));
   if ((flags & O_EXCL) != 0 && mode_is("create")) {
     const int other = real(name, O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (other >= 0 && (write(other, "2\n3\n5\n", 6) != 6 || close(other) != 0)) _exit(98);
@@ -42,7 +38,8 @@ extern "C" int open(const char* name, int flags, ...) {
 }
 
 extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso) {
-  static const auto real = next<int (*)(void (*)(void*), void*, void*)>("__cxa_atexit");
+  static const auto real =
+      reinterpret_cast<int (*)(void (*)(void*), void*, void*)>(dlsym(RTLD_NEXT, "__cxa_atexit"));
   struct sigaction action {};
   sigset_t held;
   // Only once the run's handler is there can a request end the run.
@@ -50,8 +47,7 @@ extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso) 
       action.sa_handler != SIG_DFL && sigprocmask(SIG_BLOCK, nullptr, &held) == 0) {
     if (!sigismember(&held, SIGTERM)) {
       const char text[] = "an exit request would be handled inside atexit\n";
-      if (write(2, text, sizeof text - 1) < 0) _exit(98);
-      _exit(99);
+      _exit(write(2, text, sizeof text - 1) < 0 ? 98 : 99);
     }
     raise(SIGTERM);
   }

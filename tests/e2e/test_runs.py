@@ -61,6 +61,10 @@ def end_of_input(unit=5, name=None, context=b"list in"):
     return fatal(context, b"end of file", unit, name)
 
 
+def list_out(message):  # a failed write-out of standard output
+    return fatal(b"list out", message, 6, direction=b"writing")
+
+
 def table_with(position, record):
     return b"".join(RECORDS[:position - 1] + [record] + RECORDS[position:])
 
@@ -83,7 +87,7 @@ SCAN360 = ECHO360 + reports(360)
 DIALOGUE = [
     # The menu: 1 and 2 run their option, anything else shows it again; a
     # null answer keeps the start value, which is no choice.
-    row("no choice; arguments change nothing", b"0\n2.5\n,\n1\n1\n0\n",
+    row("no choice; arguments change nothing", b",\n0\n2.5\n1\n1\n0\n",
         MENU + RETRY + MENU + RETRY + MENU + RETRY + ONE_PASS + CANCEL,
         args=["2", "-h", "factor.txt"]),
     row("a null or a slash keeps the last choice", b"2\n1\n,\n1\n/\n0\n",
@@ -95,8 +99,7 @@ DIALOGUE = [
         + ASK + RESTART + ONE_PASS + RESTART + ONE_PASS + CANCEL),
     row("end of input", b"", MENU, end_of_input(), ABORT),
     row("standard output full", b"1\n1\n0\n", b"",
-        fatal(b"list out", b"No space left on device", 6,
-              direction=b"writing"), ABORT, stdout="full"),
+        list_out(b"No space left on device"), ABORT, stdout="full"),
     # A parent may leave a pipe non-blocking: a write-out that finds it full,
     # or a READ that finds no input yet, waits for it.
     row("stdout a full non-blocking pipe", b"1\n0\n0\n",
@@ -187,25 +190,27 @@ SCAN = [
 ]
 
 
-OUT_OF_MEMORY = [fatal(b"list out", b"Cannot allocate memory", 6,
-                       direction=b"writing"),
+OUT_OF_MEMORY = [list_out(b"Cannot allocate memory"),
                  fatal(b"list in", b"Cannot allocate memory")]
 CUT = (SCAN0 + reports(0))[:100000]  # the output at a 100000-byte limit
 OLD = b"old\n" * 50000  # what a file held before the run
-# Writes fail past 100000 bytes, as errors: no SIGXFSZ ends the run.
-AT_LIMIT = Child(ignore=[signal.SIGXFSZ],
-                 limits={resource.RLIMIT_FSIZE: 100000})
+
+
+def at_limit(size):  # writes fail past `size` bytes, and no SIGXFSZ ends the run
+    return Child(ignore=[signal.SIGXFSZ], limits={resource.RLIMIT_FSIZE: size})
+
 
 FAULTS = [
     # No handler for SIGXFSZ, SIGHUP; a failed write cuts back to a record.
     row("stdout file limit, SIGXFSZ ignored", b"1\n0\n0\n",
-        CUT[:CUT.rfind(LE) + len(LE)],
-        fatal(b"list out", b"File too large", 6, direction=b"writing"),
-        ABORT, stdout="file", child=AT_LIMIT),
+        CUT[:CUT.rfind(LE) + len(LE)], list_out(b"File too large"), ABORT,
+        stdout="file", child=at_limit(100000)),
     row("stdout a longer file, read and written, at the limit", b"1\n0\n0\n",
-        CUT + OLD[len(CUT):],
-        fatal(b"list out", b"File too large", 6, direction=b"writing"),
-        ABORT, stdout=OLD, child=AT_LIMIT),
+        CUT + OLD[len(CUT):], list_out(b"File too large"), ABORT,
+        stdout=OLD, child=at_limit(100000)),
+    row("stdout file limit as the exit routine writes out", b"1\n1\n0\n",
+        ONE_PASS, list_out(b"File too large"), ABORT, stdout="file",
+        child=at_limit(len(ONE_PASS))),
     row("SIGHUP has no handler", b"", MENU, b"", -signal.SIGHUP,
         send=(signal.SIGHUP, at_prompt(MENU))),
     # A file opened while standard error is closed must not take its

@@ -44,6 +44,10 @@ ROWS = [
     ("pass_reads_in_utf8", "linux", LINUX, PASS + [((), ["exit status 0"])]),
     ("ctrl_c_interrupts", "linux", LINUX,
      [MENU, (("C-c",), ["^CInterrupt", "exit status 1"])]),
+    # The end of input sticks: the READ after it asks the terminal no more.
+    ("end_of_input_sticks", "linux", LINUX, PASS[:2] + [
+        (("5", "C-d", "C-d"), [" El nombre 5 és divisible entre 5",
+                               "read start: end of file"])]),
     ("console_at_65001", "windows", UTF8, PASS + [((), PAGE_BACK)]),
     ("console_at_65001_fatal_report", "windows", UTF8,
      [MENU, (("a", "Enter"), ["invalid number: incomprehensible list input"]

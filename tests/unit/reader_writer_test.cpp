@@ -48,11 +48,13 @@ const Row kRows[] = {
     {"9223372036854775807", 'i', "9223372036854775807", ""},
     {"-9223372036854775808", 'i', "-9223372036854775808", ""},
     {"9223372036854775808", 'i', "invalid integer: integer out of range", ""},
+    {"-9223372036854775809", 'i', "invalid integer: integer out of range", ""},
     {"18446744073709551616", 'i', "invalid integer: integer out of range", ""},
     // Null values keep the variable.
     {",5\n", 'i', "null", "5\n"},
     {"/\n", 'i', "list end", "\n"},
     {"-,\n", 'i', "null", ",\n"},
+    {"- 5\n", 'i', "invalid number: incomprehensible list input", " 5\n"},
     // An empty repeated value leaves its record's line end to the end of the
     // statement; a CR is that line end only with an LF after it.
     {"3*\n1\n", 'i', "null", "\n1\n"},
@@ -78,12 +80,12 @@ const Row kRows[] = {
     {"1.00000001", 'r', "1", ""},
     {"1d2", 'r', "100", ""},
     {"1+2", 'r', "100", ""},
-    {"25-1", 'r', "2.5", ""},
+    {"-25-1", 'r', "-2.5", ""},
     {".5", 'r', "0.5", ""},
     {"-0", 'r', "0", ""},
     // Beyond 40 significant digits, integer digits still scale; too large
     // for single precision is infinity.
-    {"1000000000000000000000000000000000000000000000000", 'r', "inf", ""},
+    {"100000000000000000000000000000000000000000000e-44", 'r', "1", ""},
     {"0.00000000000000000000000000000000000000000000001e50", 'r', "1000", ""},
     {"340282356779733661637539395458142568448", 'r', "inf", ""},
     {"1e99999999", 'r', "inf", ""},
