@@ -1,6 +1,5 @@
-"""Runs the real program once in a fresh folder and hands back what it did.
-Set FACTORIZER_BIN, FACTORIZER_PRIMES, FACTORIZER_WRAPPER (an emulator),
-FACTORIZER_PLATFORM, FACTORIZER_SANITIZE and RACE_SHIM_LIBRARY."""
+"""Runs the real program once in a fresh folder and hands back what it did. Reads FACTORIZER_BIN,
+_PRIMES, _WRAPPER (an emulator), _PLATFORM and _SANITIZE, and RACE_SHIM_LIBRARY."""
 import contextlib
 import fcntl
 import functools
@@ -19,14 +18,13 @@ from pathlib import Path
 
 BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
 WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
-# The preloaded library that makes a race certain (race_shim.cpp); only a
-# native Linux build has one.
+# The preloaded library that makes a race certain (race_shim.cpp): only a native Linux build.
 SHIM = os.environ.get("RACE_SHIM_LIBRARY")
 SANITIZED = os.environ.get("FACTORIZER_SANITIZE") == "ON"
 TIMEOUT = 30
 
-# What differs by platform: line ends, aborts, and the signals that cannot
-# reach a Windows program from outside, or a program under qemu-user.
+# What differs by platform: line ends, aborts, and the signals that cannot reach a Windows
+# program from outside, or a program under qemu-user.
 POSIX = os.environ.get("FACTORIZER_PLATFORM", "linux") != "windows"
 QEMU = any(Path(part).name.startswith("qemu-") for part in WRAPPER)
 # qemu-user's own line on standard error when the program dies by a signal.
@@ -35,17 +33,14 @@ if POSIX:
     LE, ABORT_STATUS, SIGNAL_SKIPS = b"\n", -signal.SIGABRT, {}
     SETTLE, RACE_RUNS = 0.5, 5  # for a program blocked on output unread
     if QEMU:  # the program holds SIGFPE off during every write-out
-        SIGNAL_SKIPS = {signal.SIGFPE: "qemu-user dies of SIGSEGV on a SIGFPE "
-                        "that the program holds off"}
+        SIGNAL_SKIPS = {signal.SIGFPE: "qemu-user dies of SIGSEGV on a held-off SIGFPE"}
 else:
     LE, ABORT_STATUS = b"\r\n", 3
-    # Wine turns SIGINT into the console's Ctrl-C, which reaches the program
-    # on a thread of its own a moment later: the input must not end first.
+    # Wine turns SIGINT into the console's Ctrl-C, which reaches the program on a thread of
+    # its own a moment later: the input must not end first.
     SETTLE, RACE_RUNS = 5, 1
-    SIGNAL_SKIPS = dict.fromkeys(
-        (signal.SIGTERM, signal.SIGABRT, signal.SIGFPE),
-        "Windows raises this signal only from inside; Wine ends the process "
-        "on it, or takes it as its own failure")
+    SIGNAL_SKIPS = dict.fromkeys((signal.SIGTERM, signal.SIGABRT, signal.SIGFPE), "Windows raises "
+                                 "it only from inside; Wine ends the process on it, or fails")
 DIR = "<directory>"  # a folder entry that is no file
 NOBODY = 65534
 
@@ -55,26 +50,23 @@ class Link(str):
 
 
 class Child:
-    """What the program inherits besides its folder and streams: signals
-    `ignore`d or `block`ed, resource `limits`, descriptors `close`d or left
-    `nonblocking`, the shim's race to `preload`, and running as `nobody`."""
+    """What the program inherits besides folder and streams: signals `ignore`d or `block`ed,
+    `limits`, descriptors `close`d or `nonblocking`, the shim's race to `preload`, `nobody`."""
 
     def __init__(self, ignore=(), block=(), limits=None, close=(),
                  nonblocking=(), preload=None, nobody=False):
         self.ignore, self.block, self.limits = ignore, block, limits or {}
         self.close, self.nonblocking, self.preload = close, nonblocking, preload
         self.nobody = nobody and os.geteuid() == 0
-        self.skip = ("Wine does not carry a signal's state over"
-                     if (ignore or block) and not POSIX else
-                     "only a native Linux build preloads the shim"
-                     if preload and not SHIM else None)
+        self.skip = ("Wine does not carry a signal's state over" if (ignore or block) and not POSIX
+                     else "only a native Linux build preloads the shim" if preload and not SHIM
+                     else None)
 
     def prepare(self):
         """Runs in the child, just before the program starts."""
         # A shell starts background jobs with SIGINT ignored: not inherited.
         for sig in (signal.SIGINT, *self.ignore):
-            signal.signal(sig, signal.SIG_IGN if sig in self.ignore
-                          else signal.SIG_DFL)
+            signal.signal(sig, signal.SIG_IGN if sig in self.ignore else signal.SIG_DFL)
         signal.pthread_sigmask(signal.SIG_BLOCK, self.block)
         if QEMU:  # its core file would land among the data files
             resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
@@ -90,11 +82,11 @@ class Child:
         # The shim comes before the sanitizers' run-time.
         env = dict(os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
                    ASAN_OPTIONS="verify_asan_link_order=0") if self.preload else None
-        nobody = dict(user=NOBODY, group=NOBODY, extra_groups=[]) if self.nobody else {}
-        program = _copy_for_nobody()[1] if self.nobody else BIN
-        return subprocess.Popen(
-            WRAPPER + [program, *args], cwd=folder, stdin=subprocess.PIPE,
-            stdout=stdout, stderr=stderr, preexec_fn=self.prepare, env=env, **nobody)
+        program, user = ((_copy_for_nobody()[1], dict(user=NOBODY, group=NOBODY, extra_groups=[]))
+                         if self.nobody else (BIN, {}))
+        return subprocess.Popen(WRAPPER + [program, *args], cwd=folder, stdin=subprocess.PIPE,
+                                stdout=stdout, stderr=stderr, preexec_fn=self.prepare, env=env,
+                                **user)
 
 
 def _folder(files, modes, owner):
@@ -116,15 +108,13 @@ def _folder(files, modes, owner):
 
 
 def _collect(folder):
-    """What the folder holds, then gone, made readable first: a tester who
-    is not root owns the write-only ones."""
+    """What the folder holds, then gone; made readable first, for a tester who is not root."""
     entries = list(Path(folder.name).iterdir())
     for path in entries:
         if not path.is_symlink():
             path.chmod(0o700)
-    found = {path.name: Link(os.readlink(path)) if path.is_symlink()
-             else DIR if path.is_dir() else path.read_bytes()
-             for path in entries}
+    found = {path.name: Link(os.readlink(path)) if path.is_symlink() else DIR if path.is_dir()
+             else path.read_bytes() for path in entries}
     os.chmod(folder.name, 0o755)
     folder.cleanup()
     return found
@@ -140,20 +130,18 @@ def _copy_for_nobody():
 
 def run(stdin, files, modes=None, args=(), stdout="pipe", child=Child(),
         send=None, then=b"", jam=None):
-    """Runs the program with `stdin` in a fresh folder holding `files`
-    (bytes, DIR or a Link, by name) with `modes` set ("." the folder);
-    returns its output, standard error, ending (status, or minus the
-    signal) and the folder's files. `stdout` is a "pipe", a "file", "full"
-    or bytes: a file holding them, opened to read and write. With `send`,
-    (sig, wait), `sig` (if any) is sent once wait(stdout, pid) returns the
-    output seen, then `then` is fed; with `jam`, (fd, room), fd is a pipe
-    full but for `room` bytes till then."""
+    """Runs the program with `stdin` in a fresh folder holding `files` (bytes, DIR or a Link,
+    by name) with `modes` set ("." the folder); returns its output, standard error, ending
+    (status, or minus the signal) and the folder's files. `stdout` is a "pipe", a "file",
+    "full" or bytes: a file holding them, opened to read and write. With `send`, (sig, wait),
+    `sig` (if any) is sent once wait(stdout, pid) returns the output seen, then `then` is fed;
+    with `jam`, (fd, room), fd is a pipe full but for `room` bytes till then."""
     skip = SIGNAL_SKIPS.get(send and send[0]) or child.skip
     if skip:
         raise unittest.SkipTest(skip)
     folder = _folder(files, modes, NOBODY if child.nobody else None)
-    out_file = (None if stdout == "pipe" else open("/dev/full", "wb")
-                if stdout == "full" else tempfile.TemporaryFile())
+    out_file = (None if stdout == "pipe" else open("/dev/full", "wb") if stdout == "full"
+                else tempfile.TemporaryFile())
     if isinstance(stdout, bytes):
         out_file.write(stdout)
         out_file.seek(0)
@@ -177,8 +165,8 @@ def run(stdin, files, modes=None, args=(), stdout="pipe", child=Child(),
                     p.wait(SETTLE)  # let it land before the input goes on
             stdin = then
         if jam:
-            drained = ThreadPoolExecutor().submit(lambda: b"".join(
-                iter(lambda: os.read(jammed, 65536), b""))[filler:])
+            drained = ThreadPoolExecutor().submit(
+                lambda: b"".join(iter(lambda: os.read(jammed, 65536), b""))[filler:])
         out, err = p.communicate(stdin, timeout=TIMEOUT)
         if jam:
             out, err = {1: (drained.result(TIMEOUT), err),
@@ -197,8 +185,7 @@ def run(stdin, files, modes=None, args=(), stdout="pipe", child=Child(),
 
 
 def at_prompt(prompt):
-    """A wait: until the output so far, read off the pipe, which nobody
-    reads after that, ends with `prompt`."""
+    """A wait: until the output, read off the pipe (unread after that), ends with `prompt`."""
     def wait(out, pid):
         seen, deadline = b"", time.monotonic() + TIMEOUT
         while not seen.endswith(prompt):
@@ -214,15 +201,14 @@ def at_prompt(prompt):
 
 
 def writing_blocked(fd):
-    """A wait: until the program sleeps in a call on the pipe that is its
-    descriptor `fd`, which only a write that a jammed pipe holds up does."""
+    """A wait: until the program sleeps writing to the jammed pipe that is its descriptor `fd`."""
     def wait(out, pid):
         deadline = time.monotonic() + TIMEOUT
         while True:
             call = Path("/proc/%d/syscall" % pid).read_text().split()
             with contextlib.suppress(OSError, IndexError, ValueError):
-                if os.readlink("/proc/%d/fd/%d" % (pid, int(call[1], 16))) \
-                        == os.readlink("/proc/%d/fd/%d" % (pid, fd)):
+                if os.readlink("/proc/%d/fd/%d" % (pid, int(call[1], 16))) == os.readlink(
+                        "/proc/%d/fd/%d" % (pid, fd)):
                     return b""
             if time.monotonic() > deadline:
                 raise AssertionError("never blocked writing")

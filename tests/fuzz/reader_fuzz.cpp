@@ -1,8 +1,7 @@
-// Fuzzes the value reader as a unit meets it: READ after READ of an integer
-// or a real (bit k % 8 of byte 0 set: READ k is of a real), through a string
-// and through a unit's file source (plain-record path first) fed in packets
-// whose sizes byte 1 seeds. Both must agree, keep to one byte of push-back,
-// leave the variable alone without a value, and keep each read to its record.
+// Fuzzes the value reader as a unit meets it: READs of integers and reals (READ k of a real where
+// bit k % 8 of byte 0 is set) through a string, and through a unit's file source (plain-record path
+// first) fed in packets that byte 1 seeds. They must agree, keep to one byte of push-back, leave
+// the variable alone without a value, and keep each READ to its record.
 #ifndef _WIN32  // Windows replays the string source alone
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,9 +27,9 @@ using rt::ReadStatus;
   std::abort();
 }
 
-// The record rule of a READ: it decides (a value, a null or a failure) past
-// blanks, tabs and line ends, and leaves the line end of that record unread
-// for the end of the statement, so N READs of N records read N values.
+// The record rule of a READ: it decides (a value, a null or a failure) past blanks, tabs and line
+// ends, and leaves the line end of that record unread for the end of the statement, so N READs of N
+// records read N values.
 std::size_t decided_at(std::string_view text, std::size_t at) {
   while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' ||
                               text.substr(at, 2) == "\r\n")) {
@@ -42,13 +41,14 @@ bool keeps_to_record(std::string_view text, std::size_t start, std::size_t end) 
   const std::size_t decided = decided_at(text, start);
   return end >= decided && text.substr(decided, end - decided).find('\n') == text.npos;
 }
-std::size_t next_record(std::string_view text, std::size_t start) {
+// Where the record of a READ that started at `start` ends, its line end included; npos when the
+// text ends first.
+std::size_t record_end(std::string_view text, std::size_t start) {
   const std::size_t line_end = text.find('\n', decided_at(text, start));
-  return line_end == text.npos ? text.size() : line_end + 1;
+  return line_end == text.npos ? line_end : line_end + 1;
 }
 
-// Wraps a source, checks the reader keeps to one byte of push-back and never
-// pushes back the end, and counts the bytes consumed.
+// Wraps a source: counts the bytes read, and checks that at most the last one is pushed back.
 template <class Source>
 struct CheckedSource {
   Source& inner;
@@ -74,16 +74,6 @@ struct CheckedSource {
   }
 };
 
-// Skips the rest of the record, its line end included, as the end of a READ
-// statement does; false when the source ended first.
-template <class Source>
-bool skip_record(Source& s) {
-  for (int c = s.get(); c != '\n'; c = s.get()) {
-    if (c == rt::kEof) return false;
-  }
-  return true;
-}
-
 struct Outcome {
   ReadStatus status;
   std::uint64_t bits;   // the variable after the read
@@ -93,10 +83,9 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-// One READ statement after another, as the statements run them. A string
-// goes through the reader alone; a unit's file source, as in the run-time,
-// first offers an integer to the plain-record path and skips the rest of a
-// record by its own means.
+// One READ statement after another, as the statements run them. A string goes through the reader
+// alone, and the record rule ends each statement; a unit's file source, as in the run-time, first
+// offers an integer to the plain-record path and skips the rest of a record by its own means.
 template <class Source>
 std::vector<Outcome> read_unit(Source& source, std::uint8_t types, std::string_view text) {
   constexpr bool kUnitSource = requires {
@@ -134,21 +123,23 @@ std::vector<Outcome> read_unit(Source& source, std::uint8_t types, std::string_v
       outcomes.push_back(o);
       return outcomes;  // the statement fails: the run would end here
     }
+    const std::size_t end = record_end(text, start);
+    const std::size_t next = end == text.npos ? text.size() : end;
     if constexpr (kUnitSource) {
       o.record_skipped = source.skip_line();
-      s.moved_to(next_record(text, start));
     } else {
-      o.record_skipped = skip_record(s);
-      if (s.position != next_record(text, start)) fail("not at the next record");
+      o.record_skipped = end != text.npos;
+      source.consume_to(source.buffered_begin() + (next - s.position));
     }
+    s.moved_to(next);
     outcomes.push_back(o);
     if (!o.record_skipped) return outcomes;  // the next READ finds the end
   }
 }
 
 #ifndef _WIN32
-// The input as a descriptor that delivers it in packets, so the file source
-// refills at arbitrary places, then reports the end.
+// The input as a descriptor that delivers it in packets, so the file source refills at arbitrary
+// places, then reports the end.
 int packet_descriptor(std::string_view text, unsigned seed) {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) != 0) fail("socketpair");

@@ -1,5 +1,5 @@
-// Replays fuzz inputs without libFuzzer: each file of the folder named on the
-// command line, in name order, through the target. A finding aborts.
+// Replays fuzz inputs without libFuzzer: each file of the folder named on the command line, in name
+// order, through the target. A finding aborts.
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>

@@ -19,11 +19,9 @@ using rt::ReadStatus;
 constexpr std::int64_t kUnsetInteger = 4242;  // what a variable held before
 constexpr float kUnsetReal = -7.5f;
 
-// One READ from `input` into a 64-bit integer or a real ('r'), through a
-// buffered source as a unit reads: what the program sees (the value, "null"
-// or "list end" when the variable keeps its value, or the fatal report's
-// failure line), and what stays unread. An integer row is 'p' where the
-// plain-record path must take it, 'i' where the full reader must.
+// One READ of `input` into a 64-bit integer or a real ('r') through a buffered source, as a unit
+// reads: the value, "null" or "list end" (the variable kept) or the report's failure line, and
+// what stays unread. An integer row is 'p' where the plain-record path must take it, else 'i'.
 struct Row {
   const char* input;
   char type;
@@ -32,16 +30,15 @@ struct Row {
 };
 
 const Row kRows[] = {
-    // The plain record, the shape of every table record: up to 18 digits,
-    // then a byte that plainly ends the value, which stays unread.
+    // The plain record, the shape of every table record: up to 18 digits, then a byte that plainly
+    // ends the value, which stays unread.
     {"  \t-12 \n", 'p', "-12", " \n"},
     {"+999999999999999999\r\n", 'p', "999999999999999999", "\r\n"},
     {"7/", 'p', "7", "/"},
     {"1000000000000000000\n", 'i', "1000000000000000000", "\n"},
     {"999983", 'i', "999983", ""},
     {"12abc\n", 'i', "12", "abc\n"},
-    // Blank and empty records before the value; CR LF is a line end, a lone
-    // CR is an ordinary byte.
+    // Blank and empty records before the value; CR LF is a line end, a lone CR is an ordinary byte.
     {"\r\n\r\n5\r\n", 'i', "5", "\r\n"},
     {"\r5\n", 'i', "invalid number: incomprehensible list input", "5\n"},
     // The 64-bit limits exactly; one beyond is refused.
@@ -55,8 +52,8 @@ const Row kRows[] = {
     {"/\n", 'i', "list end", "\n"},
     {"-,\n", 'i', "null", ",\n"},
     {"- 5\n", 'i', "invalid number: incomprehensible list input", " 5\n"},
-    // An empty repeated value leaves its record's line end to the end of the
-    // statement; a CR is that line end only with an LF after it.
+    // An empty repeated value leaves its record's line end to the end of the statement; a CR is
+    // that line end only with an LF after it.
     {"3*\n1\n", 'i', "null", "\n1\n"},
     {"3*\r\n1\n", 'r', "null", "\n1\n"},
     {"3*-\r5\n", 'i', "invalid number: incomprehensible list input", "5\n"},
@@ -83,8 +80,8 @@ const Row kRows[] = {
     {"-25-1", 'r', "-2.5", ""},
     {".5", 'r', "0.5", ""},
     {"-0", 'r', "0", ""},
-    // Beyond 40 significant digits, integer digits still scale; too large
-    // for single precision is infinity.
+    // Beyond 40 significant digits, integer digits still scale; too large for single precision is
+    // infinity.
     {"100000000000000000000000000000000000000000000e-44", 'r', "1", ""},
     {"0.00000000000000000000000000000000000000000000001e50", 'r', "1000", ""},
     {"340282356779733661637539395458142568448", 'r', "inf", ""},
@@ -168,9 +165,9 @@ std::string xs(std::size_t count) {
   return std::string(count, 'x');
 }
 
-// From the rules: a record starts with a blank, an integer has a blank and
-// its sign before its digits, text is copied as it is, and an item not first
-// in its record starts a new one where its digits or bytes would reach 80.
+// From the rules: a record starts with a blank, an integer has a blank and its sign before its
+// digits, text is copied as it is, and an item not first in its record starts a new one where its
+// digits or bytes would reach 80.
 TEST(Write, ColumnRules) {
   const struct {
     std::vector<Item> items;
