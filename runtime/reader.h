@@ -5,7 +5,7 @@
 //   void unget(); pushes back the byte get() just returned; one byte only,
 //                 and never kEof
 // The reader works on any source: units read through their buffered file
-// source, tests through StringSource. A buffered source also shows its
+// source, the tests through a string. A buffered source also shows its
 // buffered bytes, for the plain-record path (read_plain_integer):
 //   buffered_begin(), buffered_end(): the bytes not yet read; the byte at
 //       buffered_end() is always kSentinel
@@ -13,10 +13,7 @@
 #pragma once
 
 #include <cassert>
-#include <cstddef>
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 namespace rt {
 
@@ -46,42 +43,6 @@ struct ReadFailure {
   const char* message;
 };
 ReadFailure read_failure(ReadStatus status);
-
-// A string as a buffered source: all of it buffered at once, as a unit's
-// file source buffers a file, then the sentinel. For tests and anything
-// read from memory.
-class StringSource {
- public:
-  explicit StringSource(std::string_view text) : bytes_(text) {
-    bytes_.push_back(static_cast<char>(kSentinel));
-  }
-  int get() {
-    may_unget_ = next_ != end();
-    return may_unget_ ? bytes()[next_++] : kEof;
-  }
-  void unget() {
-    assert(may_unget_);  // one byte of push-back, never the end
-    may_unget_ = false;
-    --next_;
-  }
-  const unsigned char* buffered_begin() const { return bytes() + next_; }
-  const unsigned char* buffered_end() const { return bytes() + end(); }
-  void consume_to(const unsigned char* next) {
-    next_ = static_cast<std::size_t>(next - bytes());
-    may_unget_ = false;
-  }
-  std::string_view rest() const { return std::string_view(bytes_).substr(next_, end() - next_); }
-
- private:
-  const unsigned char* bytes() const {
-    return reinterpret_cast<const unsigned char*>(bytes_.data());
-  }
-  std::size_t end() const { return bytes_.size() - 1; }  // where the sentinel stands
-
-  std::string bytes_;
-  std::size_t next_ = 0;
-  bool may_unget_ = false;
-};
 
 namespace reader_detail {
 

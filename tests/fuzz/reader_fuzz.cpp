@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "reader.h"
+#include "string_source.h"
 #include "units.h"
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "platform.h"
 #include "reader.h"
+#include "string_source.h"
 #include "writer.h"
 
 namespace {
