@@ -24,9 +24,15 @@ ReadFailure read_failure(ReadStatus status) {
       return {"invalid integer", kOutOfRangeMessage};
     case ReadStatus::kExponentField:
       return {"exponent field", kListInputMessage};
-    default:
+    case ReadStatus::kBadRepeatCount:
       return {"bad repetition count", kListInputMessage};
+    case ReadStatus::kValue:
+    case ReadStatus::kNull:
+    case ReadStatus::kListEnd:
+      break;
   }
+  assert(false && "a value, a null or a list end fails no READ");
+  return {"list in", kListInputMessage};
 }
 
 }  // namespace rt

@@ -69,6 +69,13 @@ inline unsigned digit_of(int c) {
   return static_cast<unsigned>(c - '0');
 }
 
+// Leaves the byte that ended a step unread for the next one (the end of the
+// file is no byte).
+template <class Source>
+void unread(Source& s, int c) {
+  if (c != kEof) s.unget();
+}
+
 // Skips blanks, tabs and line ends; a CR directly before a line end is part
 // of the line end. Returns the first other byte, consumed. A lone CR comes
 // back as '\r' with the byte after it pushed back.
@@ -80,15 +87,19 @@ int skip_blanks(Source& s) {
     if (c != '\r') return c;
     int next = s.get();
     if (next == '\n') continue;
-    if (next != kEof) s.unget();
+    unread(s, next);
     return '\r';
   }
 }
 
-inline ReadStatus check_repeat_count(bool minus, int significant) {
-  if (minus || significant == 0 || significant > kMaxSignificantDigits) {
-    return ReadStatus::kBadRepeatCount;
-  }
+// The first byte of a value: end of file, a null, or the value's own byte.
+template <class Source>
+ReadStatus start_value(Source& s, int& c) {
+  c = skip_blanks(s);
+  if (c == kEof) return ReadStatus::kEndOfFile;
+  // A lone CR starts no value, and the byte after it is already pushed back.
+  if (c == '\r') return ReadStatus::kInvalidNumber;
+  if (ends_list_item(c)) return null_for(c);
   return ReadStatus::kValue;
 }
 
@@ -102,10 +113,10 @@ template <class Source>
 ReadStatus no_digits(Source& s, int ender, bool after_count) {
   if (ender == '\r' && after_count) {
     int next = s.get();
-    if (next != kEof) s.unget();
+    unread(s, next);
     return next == '\n' ? ReadStatus::kNull : ReadStatus::kInvalidNumber;
   }
-  if (ender != kEof) s.unget();
+  unread(s, ender);
   if (ends_list_item(ender)) return null_for(ender);
   if (after_count && (ender == kEof || is_blank(ender))) return ReadStatus::kNull;
   return ReadStatus::kInvalidNumber;
@@ -115,54 +126,94 @@ ReadStatus no_digits(Source& s, int ender, bool after_count) {
 // the nearest single-precision value; too large becomes infinity.
 float decimal_to_float(bool negative, const char* digits, int count, std::int64_t exponent);
 
-// The digits and exponent of a real value as scanned.
-struct RealDigits {
+// A number as scanned: its sign, its first 40 significant digits and the
+// power of ten they are scaled by.
+struct Digits {
+  bool minus = false;
   char digits[kMaxSignificantDigits];
   int count = 0;              // significant digits kept
   int significant = 0;        // integer-part significant digits seen, up to 41
   std::int64_t exponent = 0;  // value = digits * 10^exponent
   bool any_digit = false;
+  bool after_count = false;  // a repeat count came before
 };
 
-// Integer part of a real: leading zeros skipped, 40 digits kept, each
-// further digit scales by ten. Returns the byte after the digits.
+// Optional sign at `c`: consumes it and moves `c` on; true for a minus.
 template <class Source>
-int scan_integer_part(Source& s, int c, RealDigits& r) {
+bool optional_sign(Source& s, int& c) {
+  if (c != '+' && c != '-') return false;
+  const bool minus = c == '-';
+  c = s.get();
+  return minus;
+}
+
+// An optional sign, then the integer digits: leading zeros skipped, 40
+// digits kept, each further digit scales by ten. Returns the byte after them.
+template <class Source>
+int scan_sign_and_digits(Source& s, int c, Digits& d) {
+  d.minus = optional_sign(s, c);
   while (c == '0') {
-    r.any_digit = true;
+    d.any_digit = true;
     c = s.get();
   }
   for (; digit_of(c) <= 9; c = s.get()) {
-    r.any_digit = true;
-    if (r.count < kMaxSignificantDigits) {
-      r.digits[r.count++] = static_cast<char>(c);
+    d.any_digit = true;
+    if (d.count < kMaxSignificantDigits) {
+      d.digits[d.count++] = static_cast<char>(c);
     } else {
-      ++r.exponent;
+      ++d.exponent;
     }
-    if (r.significant <= kMaxSignificantDigits) ++r.significant;
+    if (d.significant <= kMaxSignificantDigits) ++d.significant;
   }
   return c;
 }
 
+// Repeat count: a '*' at `c` makes the sign and digits just scanned a count,
+// which must be 1 to 40 digits without a sign. Only the value after the '*'
+// is used; its sign and integer digits replace the count's in `d`, and a
+// second '*' ends it.
 template <class Source>
-int scan_fraction(Source& s, int c, RealDigits& r) {
+ReadStatus repeat_count(Source& s, int& c, Digits& d) {
+  if (c != '*') return ReadStatus::kValue;
+  if (d.minus || d.significant == 0 || d.significant > kMaxSignificantDigits) {
+    return ReadStatus::kBadRepeatCount;
+  }
+  d = Digits{};
+  d.after_count = true;
+  c = scan_sign_and_digits(s, s.get(), d);
+  return ReadStatus::kValue;
+}
+
+// Digits after the point. Returns the byte after them.
+template <class Source>
+int scan_fraction(Source& s, int c, Digits& d) {
   for (; digit_of(c) <= 9; c = s.get()) {
-    r.any_digit = true;
-    if (r.count == 0 && c == '0') {
-      --r.exponent;  // zeros before the first significant digit only scale
-    } else if (r.count < kMaxSignificantDigits) {
-      r.digits[r.count++] = static_cast<char>(c);
-      --r.exponent;
+    d.any_digit = true;
+    if (d.count == 0 && c == '0') {
+      --d.exponent;  // zeros before the first significant digit only scale
+    } else if (d.count < kMaxSignificantDigits) {
+      d.digits[d.count++] = static_cast<char>(c);
+      --d.exponent;
     }
   }
   return c;
 }
 
-// Exponent digits after the letter or sign; at least one is required.
+// Optional exponent at `c`: a letter and an optional sign, or a sign alone,
+// then at least one digit, up to kMaxExponent. Without one, `c` is left
+// unread; so is the byte after the exponent, or after a letter or sign
+// without digits (it may be the record's line end).
 template <class Source>
-ReadStatus scan_exponent(Source& s, int c, bool minus, std::int64_t& exponent) {
+ReadStatus scan_exponent(Source& s, int c, std::int64_t& exponent) {
+  if (is_exponent_letter(c)) {
+    c = s.get();
+  } else if (c != '+' && c != '-') {
+    unread(s, c);
+    return ReadStatus::kValue;
+  }
+  const bool minus = optional_sign(s, c);
   if (digit_of(c) > 9) {
-    if (c != kEof) s.unget();  // it may be the record's line end
+    unread(s, c);
     return ReadStatus::kExponentField;
   }
   std::int64_t value = 0;
@@ -170,100 +221,55 @@ ReadStatus scan_exponent(Source& s, int c, bool minus, std::int64_t& exponent) {
     value = value * 10 + digit_of(c);
     if (value > kMaxExponent) return ReadStatus::kExponentField;
   }
-  if (c != kEof) s.unget();
+  unread(s, c);
   exponent += minus ? -value : value;
   return ReadStatus::kValue;
 }
 
-// One real number starting at byte `c` (sign, digits, point, exponent).
-template <class Source>
-ReadStatus scan_real(Source& s, int c, bool after_count, float& out) {
-  bool minus = false;
-  if (c == '+' || c == '-') {
-    minus = c == '-';
-    c = s.get();
-  }
-  RealDigits r;
-  c = scan_integer_part(s, c, r);
-  if (c == '*' && !after_count) {
-    if (ReadStatus st = check_repeat_count(minus, r.significant); st != ReadStatus::kValue) {
-      return st;
-    }
-    return scan_real(s, s.get(), true, out);
-  }
-  if (c == '.') c = scan_fraction(s, s.get(), r);
-  if (!r.any_digit) return no_digits(s, c, after_count);
-  if (is_exponent_letter(c)) {
-    c = s.get();
-    bool exp_minus = false;
-    if (c == '+' || c == '-') {
-      exp_minus = c == '-';
-      c = s.get();
-    }
-    if (ReadStatus st = scan_exponent(s, c, exp_minus, r.exponent); st != ReadStatus::kValue) {
-      return st;
-    }
-  } else if (c == '+' || c == '-') {
-    if (ReadStatus st = scan_exponent(s, s.get(), c == '-', r.exponent); st != ReadStatus::kValue) {
-      return st;
-    }
-  } else if (c != kEof) {
-    s.unget();
-  }
-  out = decimal_to_float(minus, r.digits, r.count, r.exponent);
-  return ReadStatus::kValue;
-}
-
-// One integer starting at byte `c`: sign and digits only, built exactly.
-template <class Source>
-ReadStatus scan_integer(Source& s, int c, bool after_count, std::int64_t& out) {
-  bool minus = false;
-  if (c == '+' || c == '-') {
-    minus = c == '-';
-    c = s.get();
-  }
-  bool any_digit = false;
-  while (c == '0') {
-    any_digit = true;
-    c = s.get();
-  }
+// The integer that scanned digits spell, exactly, or kIntegerOutOfRange
+// beyond the signed 64-bit range (which the 40 kept digits are, when more
+// were scanned).
+inline ReadStatus integer_of(const Digits& d, std::int64_t& out) {
   std::uint64_t magnitude = 0;
-  int significant = 0;
-  bool too_large = false;
-  for (unsigned d; (d = digit_of(c)) <= 9; c = s.get()) {
-    any_digit = true;
-    if (significant <= kMaxSignificantDigits) ++significant;
-    if (magnitude >= kMaxBy10 && (magnitude > kMaxBy10 || d > kMaxLastDigit)) {
-      too_large = true;  // keep consuming: the whole number is the value
-    } else {
-      magnitude = magnitude * 10 + d;
+  for (int k = 0; k < d.count; ++k) {
+    const unsigned digit = digit_of(d.digits[k]);
+    if (magnitude >= kMaxBy10 && (magnitude > kMaxBy10 || digit > kMaxLastDigit)) {
+      return ReadStatus::kIntegerOutOfRange;
     }
+    magnitude = magnitude * 10 + digit;
   }
-  if (c == '*' && !after_count) {
-    if (ReadStatus st = check_repeat_count(minus, significant); st != ReadStatus::kValue) {
-      return st;
-    }
-    return scan_integer(s, s.get(), true, out);
-  }
-  if (c == '.') return ReadStatus::kInvalidInteger;
-  if (!any_digit) return no_digits(s, c, after_count);
-  if (is_exponent_letter(c) || c == '+' || c == '-') return ReadStatus::kInvalidInteger;
-  if (c != kEof) s.unget();
-  if (too_large || (!minus && magnitude == kMaxMagnitude)) return ReadStatus::kIntegerOutOfRange;
+  if (!d.minus && magnitude == kMaxMagnitude) return ReadStatus::kIntegerOutOfRange;
   // Negating in unsigned arithmetic keeps the most negative value exact.
-  out = static_cast<std::int64_t>(minus ? ~magnitude + 1 : magnitude);
+  out = static_cast<std::int64_t>(d.minus ? ~magnitude + 1 : magnitude);
   return ReadStatus::kValue;
 }
 
-// The first byte of a value: end of file, a null, or the value's own byte.
+// One real number starting at byte `c`: [count *] [sign] digits [. digits]
+// [exponent].
 template <class Source>
-ReadStatus start_value(Source& s, int& c) {
-  c = skip_blanks(s);
-  if (c == kEof) return ReadStatus::kEndOfFile;
-  // A lone CR starts no value, and the byte after it is already pushed back.
-  if (c == '\r') return ReadStatus::kInvalidNumber;
-  if (ends_list_item(c)) return null_for(c);
+ReadStatus scan_real(Source& s, int c, float& out) {
+  Digits d;
+  c = scan_sign_and_digits(s, c, d);
+  if (ReadStatus st = repeat_count(s, c, d); st != ReadStatus::kValue) return st;
+  if (c == '.') c = scan_fraction(s, s.get(), d);
+  if (!d.any_digit) return no_digits(s, c, d.after_count);
+  if (ReadStatus st = scan_exponent(s, c, d.exponent); st != ReadStatus::kValue) return st;
+  out = decimal_to_float(d.minus, d.digits, d.count, d.exponent);
   return ReadStatus::kValue;
+}
+
+// One integer starting at byte `c`: [count *] [sign] digits; a point, an
+// exponent or a sign after the digits makes it invalid.
+template <class Source>
+ReadStatus scan_integer(Source& s, int c, std::int64_t& out) {
+  Digits d;
+  c = scan_sign_and_digits(s, c, d);
+  if (ReadStatus st = repeat_count(s, c, d); st != ReadStatus::kValue) return st;
+  if (c == '.') return ReadStatus::kInvalidInteger;
+  if (!d.any_digit) return no_digits(s, c, d.after_count);
+  if (is_exponent_letter(c) || c == '+' || c == '-') return ReadStatus::kInvalidInteger;
+  unread(s, c);
+  return integer_of(d, out);
 }
 
 }  // namespace reader_detail
@@ -298,14 +304,14 @@ template <class Source>
 ReadStatus read_integer(Source& s, std::int64_t& out) {
   int c;
   ReadStatus st = reader_detail::start_value(s, c);
-  return st == ReadStatus::kValue ? reader_detail::scan_integer(s, c, false, out) : st;
+  return st == ReadStatus::kValue ? reader_detail::scan_integer(s, c, out) : st;
 }
 
 template <class Source>
 ReadStatus read_real(Source& s, float& out) {
   int c;
   ReadStatus st = reader_detail::start_value(s, c);
-  return st == ReadStatus::kValue ? reader_detail::scan_real(s, c, false, out) : st;
+  return st == ReadStatus::kValue ? reader_detail::scan_real(s, c, out) : st;
 }
 
 }  // namespace rt
