@@ -1,8 +1,8 @@
-// The reader's source for the unit tests and the fuzz target: a string, read
-// by the contract that reader.h states.
+// The reader's source for the unit tests and the fuzz target: a string, all of it buffered at once
+// as a unit's file source buffers a file, then the sentinel. The contract is the one reader.h
+// states; the fuzz target checks the push-back on every read.
 #pragma once
 
-#include <cassert>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -11,28 +11,16 @@
 
 namespace rt {
 
-// A string as a buffered source: all of it buffered at once, as a unit's
-// file source buffers a file, then the sentinel.
 class StringSource {
  public:
   explicit StringSource(std::string_view text) : bytes_(text) {
     bytes_.push_back(static_cast<char>(kSentinel));
   }
-  int get() {
-    may_unget_ = next_ != end();
-    return may_unget_ ? bytes()[next_++] : kEof;
-  }
-  void unget() {
-    assert(may_unget_);  // one byte of push-back, never the end
-    may_unget_ = false;
-    --next_;
-  }
+  int get() { return next_ < end() ? bytes()[next_++] : kEof; }
+  void unget() { --next_; }
   const unsigned char* buffered_begin() const { return bytes() + next_; }
   const unsigned char* buffered_end() const { return bytes() + end(); }
-  void consume_to(const unsigned char* next) {
-    next_ = static_cast<std::size_t>(next - bytes());
-    may_unget_ = false;
-  }
+  void consume_to(const unsigned char* next) { next_ = static_cast<std::size_t>(next - bytes()); }
   std::string_view rest() const { return std::string_view(bytes_).substr(next_, end() - next_); }
 
  private:
@@ -43,7 +31,6 @@ class StringSource {
 
   std::string bytes_;
   std::size_t next_ = 0;
-  bool may_unget_ = false;
 };
 
 }  // namespace rt
