@@ -77,6 +77,11 @@ DIALOGUE = [
     # The continue prompt: 1 restarts, 0 stops, anything else asks again.
     Row("no answer, then restarts; a null keeps the answer", b"1\n1\n,\n5\n1\n1\n1\n,\n1\n1\n0\n",
         ONE_PASS + RETRY + ASK + RETRY + ASK + RESTART + ONE_PASS + RESTART + ONE_PASS + CANCEL),
+    # A null as the first number, typed or in factor.txt, keeps the start value 1 (the table's
+    # first value keeps its own in "odd table values").
+    Row("a null first number", b"1\n,\n1\n2\n0\n",
+        ONE_PASS + RESTART + MENU + FROM_FILE + echo(1) + ASK + CANCEL,
+        files={"primes.txt": TABLE, "factor.txt": b",\n"}),
     Row("end of input", b"", MENU, end_of_input(), ABORT),
     Row("standard output full", b"1\n1\n0\n", b"", list_out(b"No space left on device"), ABORT,
         stdout="full"),
