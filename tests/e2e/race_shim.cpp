@@ -2,10 +2,9 @@
 // RACE_SHIM says:
 //   create   another run creates a missing file, holding "2\n3\n5\n", just
 //            before this one creates it;
-//   written  the signal that RACE_SIGNAL numbers is raised as the first
-//            write to standard output returns: its records are out, but not
-//            yet counted as written. Unless it is held off until they are,
-//            the exit routine writes them again;
+//   written  signal number RACE_SIGNAL is raised as the first write to
+//            standard output returns, its records out but not yet counted
+//            as written: unless held off, the exit routine writes them again;
 //   atexit   an exit request arrives while the exit routine is registered,
 //            when the C library holds the lock that exiting needs. Unless it
 //            is held off there, this shim says so and ends the run.
@@ -13,7 +12,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdlib>
@@ -66,9 +64,7 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
   const ssize_t written = real(fd, data, size);
   if (fd == STDOUT_FILENO && written > 0 && !raised && mode_is("written")) {
     raised = true;  // the exit routine's own write-out comes here too
-    const int saved = errno;
     raise(std::atoi(std::getenv("RACE_SIGNAL")));
-    errno = saved;
   }
   return written;
 }
