@@ -44,9 +44,8 @@ else:
     SETTLE = 5
     SIGNAL_SKIPS = dict.fromkeys((signal.SIGTERM, signal.SIGABRT, signal.SIGFPE), "Windows raises "
                                  "it only from inside; Wine ends the process on it, or fails")
-# How long any wait of a run lasts before its row fails, so that a program that stops answering
-# fails its row by name. The slowest run takes a fraction of a second, under qemu-user and
-# Wine too (a scan of 0 on s390x 0.12 s), besides the settling time.
+# Any wait of a run, so that a program that stops answering fails its row by name: the slowest
+# run takes a fraction of a second, under qemu-user and Wine too, besides the settling time.
 TIMEOUT = 10
 DIR = "<directory>"  # a folder entry that is no file
 NOBODY = 65534
@@ -58,25 +57,19 @@ class Link(str):
     """A folder entry that is a symbolic link to this name."""
 
 
-@dataclass
 class Child:
     """What the program inherits besides folder and streams: signals `ignore`d or `block`ed,
     `limits`, descriptors `close`d or `nonblocking`, the shim's race to `preload` (with the
-    `signal` it raises), `nobody` as its user."""
-    ignore: tuple = ()
-    block: tuple = ()
-    limits: dict = field(default_factory=dict)
-    close: tuple = ()
-    nonblocking: tuple = ()
-    preload: str = None
-    signal: int = None
-    nobody: bool = False
+    `signal` it raises), `nobody`."""
 
-    def __post_init__(self):
-        self.nobody = self.nobody and os.geteuid() == 0  # only root can become nobody
-        self.skip = ("Wine does not carry a signal's state over" if (self.ignore or self.block)
-                     and not POSIX else self.preload and not SHIM
-                     and "only a native Linux build preloads the shim")
+    def __init__(self, ignore=(), block=(), limits=None, close=(), nonblocking=(), preload=None,
+                 signal=None, nobody=False):
+        self.ignore, self.block, self.limits = ignore, block, limits or {}
+        self.close, self.nonblocking, self.preload = close, nonblocking, preload
+        self.signal, self.nobody = signal, nobody and os.geteuid() == 0
+        self.skip = ("Wine does not carry a signal's state over" if (ignore or block) and not POSIX
+                     else "only a native Linux build preloads the shim" if preload and not SHIM
+                     else None)
 
     def prepare(self):
         """Runs in the child, just before the program starts."""
@@ -98,7 +91,7 @@ class Child:
         program, env, user = BIN, None, {}
         if self.preload:  # the shim comes before the sanitizers' run-time
             program, env = PRELOAD_BIN, dict(os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
-                                             RACE_SIGNAL=str(int(self.signal or 0)),
+                                             RACE_SIGNAL="%d" % (self.signal or 0),
                                              ASAN_OPTIONS="verify_asan_link_order=0")
         if self.nobody:
             program, user = _copy_for_nobody()[1], dict(user=NOBODY, group=NOBODY, extra_groups=[])
