@@ -44,8 +44,8 @@ else:
     SETTLE = 5
     SIGNAL_SKIPS = dict.fromkeys((signal.SIGTERM, signal.SIGABRT, signal.SIGFPE), "Windows raises "
                                  "it only from inside; Wine ends the process on it, or fails")
-# Any wait of a run, so that a program that stops answering fails its row by name: the slowest
-# run takes a fraction of a second, under qemu-user and Wine too, besides the settling time.
+# Seconds any wait of a run may last, so that a program that stops answering fails its row by
+# name: the slowest run takes a fraction of a second, under qemu-user and Wine too.
 TIMEOUT = 10
 DIR = "<directory>"  # a folder entry that is no file
 NOBODY = 65534

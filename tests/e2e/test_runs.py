@@ -101,7 +101,7 @@ SIGNALS = [
     # count as written: the exit routine must not write them again.
     *[Row("%s as the menu is written out" % sig.name, b"", MENU, message + LE, ending,
           child=Child(preload="written", signal=sig)) for sig, message, ending in REQUESTS],
-    # Each sent at the menu, as a user would, where no shim can run as well.
+    # Each sent from outside at the menu, as a user would; these run where no shim loads too.
     *[Row("%s at the menu" % sig.name, b"", MENU, message + LE, ending,
           pause=Pause(at_prompt(MENU), sig)) for sig, message, ending in REQUESTS],
     # Held while the exit routine is registered, then handled.
