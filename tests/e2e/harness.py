@@ -1,4 +1,5 @@
-"""Runs the real program once in a fresh folder and hands back what it did. Reads FACTORIZER_BIN,
+"""Runs the real program once per row in a fresh folder and hands back what it did. Reads
+FACTORIZER_BIN, _PRELOAD_BIN (the same program linked to load the C library, for the shim),
 _PRIMES, _WRAPPER (an emulator), _PLATFORM and _SANITIZE, and RACE_SHIM_LIBRARY."""
 import contextlib
 import fcntl
@@ -14,14 +15,16 @@ import tempfile
 import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, field
 from pathlib import Path
+from typing import Callable
 
 BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
+PRELOAD_BIN = os.environ.get("FACTORIZER_PRELOAD_BIN") or BIN
 WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
 # The preloaded library that makes a race certain (race_shim.cpp): only a native Linux build.
 SHIM = os.environ.get("RACE_SHIM_LIBRARY")
 SANITIZED = os.environ.get("FACTORIZER_SANITIZE") == "ON"
-TIMEOUT = 30
 
 # What differs by platform: line ends, aborts, and the signals that cannot reach a Windows
 # program from outside, or a program under qemu-user.
@@ -31,18 +34,23 @@ QEMU = any(Path(part).name.startswith("qemu-") for part in WRAPPER)
 QEMU_DEATH = re.compile(rb"qemu: uncaught target signal \d+ \([^)]*\) - core dumped\n\Z")
 if POSIX:
     LE, ABORT_STATUS, SIGNAL_SKIPS = b"\n", -signal.SIGABRT, {}
-    SETTLE, RACE_RUNS = 0.5, 5  # for a program blocked on output unread
+    SETTLE = 0.5  # for a program blocked on output unread
     if QEMU:  # the program holds SIGFPE off during every write-out
         SIGNAL_SKIPS = {signal.SIGFPE: "qemu-user dies of SIGSEGV on a held-off SIGFPE"}
 else:
     LE, ABORT_STATUS = b"\r\n", 3
     # Wine turns SIGINT into the console's Ctrl-C, which reaches the program on a thread of
     # its own a moment later: the input must not end first.
-    SETTLE, RACE_RUNS = 5, 1
+    SETTLE = 5
     SIGNAL_SKIPS = dict.fromkeys((signal.SIGTERM, signal.SIGABRT, signal.SIGFPE), "Windows raises "
                                  "it only from inside; Wine ends the process on it, or fails")
+# Seconds any wait of a run may last, so that a program that stops answering fails its row by
+# name: the slowest run takes a fraction of a second, under qemu-user and Wine too.
+TIMEOUT = 10
 DIR = "<directory>"  # a folder entry that is no file
 NOBODY = 65534
+TABLE = Path(PRIMES).read_bytes()
+FILES = {"primes.txt": TABLE, "factor.txt": b" \r\n-9223372036854775808 7\r\n"}
 
 
 class Link(str):
@@ -51,13 +59,14 @@ class Link(str):
 
 class Child:
     """What the program inherits besides folder and streams: signals `ignore`d or `block`ed,
-    `limits`, descriptors `close`d or `nonblocking`, the shim's race to `preload`, `nobody`."""
+    `limits`, descriptors `close`d or `nonblocking`, the shim's race to `preload` (with the
+    `signal` it raises), `nobody`."""
 
-    def __init__(self, ignore=(), block=(), limits=None, close=(),
-                 nonblocking=(), preload=None, nobody=False):
+    def __init__(self, ignore=(), block=(), limits=None, close=(), nonblocking=(), preload=None,
+                 signal=None, nobody=False):
         self.ignore, self.block, self.limits = ignore, block, limits or {}
         self.close, self.nonblocking, self.preload = close, nonblocking, preload
-        self.nobody = nobody and os.geteuid() == 0
+        self.signal, self.nobody = signal, nobody and os.geteuid() == 0
         self.skip = ("Wine does not carry a signal's state over" if (ignore or block) and not POSIX
                      else "only a native Linux build preloads the shim" if preload and not SHIM
                      else None)
@@ -79,14 +88,53 @@ class Child:
 
     def start(self, args, folder, stdout, stderr):
         """The program started with what it inherits, its input a pipe."""
-        # The shim comes before the sanitizers' run-time.
-        env = dict(os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
-                   ASAN_OPTIONS="verify_asan_link_order=0") if self.preload else None
-        program, user = ((_copy_for_nobody()[1], dict(user=NOBODY, group=NOBODY, extra_groups=[]))
-                         if self.nobody else (BIN, {}))
+        program, env, user = BIN, None, {}
+        if self.preload:  # the shim comes before the sanitizers' run-time
+            program, env = PRELOAD_BIN, dict(os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
+                                             RACE_SIGNAL="%d" % (self.signal or 0),
+                                             ASAN_OPTIONS="verify_asan_link_order=0")
+        if self.nobody:
+            program, user = _copy_for_nobody()[1], dict(user=NOBODY, group=NOBODY, extra_groups=[])
         return subprocess.Popen(WRAPPER + [program, *args], cwd=folder, stdin=subprocess.PIPE,
                                 stdout=stdout, stderr=stderr, preexec_fn=self.prepare, env=env,
                                 **user)
+
+
+@dataclass
+class Pause:
+    """The input stops until `wait`(stdout, pid) returns (the output it read off); then
+    `signal`, if any, is sent and `then` is the input that follows."""
+    wait: Callable
+    signal: int = None
+    then: bytes = b""
+
+
+@dataclass
+class Jam:
+    """Descriptor `fd` is a pipe full but for `room` bytes until the pause, then drained."""
+    fd: int
+    room: int = 0
+
+
+@dataclass
+class Row:
+    """A run and what it must give: output, standard error, `ending` (a status, ABORT or minus
+    a signal), its `files` (bytes, DIR or a Link, by name) unchanged beside those `created`.
+    Around it: `modes` ("." the folder), `args`, `stdout` ("pipe", "file", "full", or bytes in
+    a file read and written), what the `child` inherits, a `pause`, a `jam`med pipe."""
+    name: str
+    stdin: bytes
+    out: bytes
+    err: bytes = b""
+    ending: object = 0
+    files: dict = field(default_factory=lambda: FILES)
+    created: dict = field(default_factory=dict)
+    modes: dict = field(default_factory=dict)
+    args: list = ()
+    stdout: object = "pipe"
+    child: Child = field(default_factory=Child)
+    pause: Pause = None
+    jam: Jam = None
 
 
 def _folder(files, modes, owner):
@@ -102,7 +150,7 @@ def _folder(files, modes, owner):
             path.write_bytes(data)
     for name in [".", *files] if owner is not None else []:
         os.chown(Path(folder.name, name), owner, owner)
-    for name, mode in {".": 0o755, **(modes or {})}.items():
+    for name, mode in {".": 0o755, **modes}.items():
         os.chmod(Path(folder.name, name), mode)
     return folder
 
@@ -128,52 +176,48 @@ def _copy_for_nobody():
     return folder, shutil.copy(BIN, folder.name)
 
 
-def run(stdin, files, modes=None, args=(), stdout="pipe", child=Child(),
-        send=None, then=b"", jam=None):
-    """Runs the program with `stdin` in a fresh folder holding `files` (bytes, DIR or a Link,
-    by name) with `modes` set ("." the folder); returns its output, standard error, ending
-    (status, or minus the signal) and the folder's files. `stdout` is a "pipe", a "file",
-    "full" or bytes: a file holding them, opened to read and write. With `send`, (sig, wait),
-    `sig` (if any) is sent once wait(stdout, pid) returns the output seen, then `then` is fed;
-    with `jam`, (fd, room), fd is a pipe full but for `room` bytes till then."""
-    skip = SIGNAL_SKIPS.get(send and send[0]) or child.skip
+def run(row):
+    """Runs the program as `row` says, in a fresh folder; returns its output, standard error,
+    ending (status, or minus the signal) and the folder's files."""
+    pause, jam = row.pause, row.jam
+    skip = SIGNAL_SKIPS.get(pause and pause.signal) or row.child.skip
     if skip:
         raise unittest.SkipTest(skip)
-    folder = _folder(files, modes, NOBODY if child.nobody else None)
-    out_file = (None if stdout == "pipe" else open("/dev/full", "wb") if stdout == "full"
+    folder = _folder(row.files, row.modes, NOBODY if row.child.nobody else None)
+    out_file = (None if row.stdout == "pipe" else open("/dev/full", "wb") if row.stdout == "full"
                 else tempfile.TemporaryFile())
-    if isinstance(stdout, bytes):
-        out_file.write(stdout)
+    if isinstance(row.stdout, bytes):
+        out_file.write(row.stdout)
         out_file.seek(0)
     streams = {1: out_file or subprocess.PIPE, 2: subprocess.PIPE}
     if jam:
-        jammed, streams[jam[0]] = os.pipe()
-        filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam[1]
-        os.write(streams[jam[0]], bytes(filler))
-    p = child.start(args, folder.name, streams[1], streams[2])
-    seen = b""
+        jammed, streams[jam.fd] = os.pipe()
+        filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam.room
+        os.write(streams[jam.fd], bytes(filler))
+    p = row.child.start(row.args, folder.name, streams[1], streams[2])
+    seen, stdin = b"", row.stdin
     try:
         if jam:
-            os.close(streams[jam[0]])
-        if send:
+            os.close(streams[jam.fd])
+        if pause:
             p.stdin.write(stdin)
             p.stdin.flush()
-            seen = send[1](p.stdout, p.pid)
-            if send[0]:
-                p.send_signal(send[0])
+            seen = pause.wait(p.stdout, p.pid)
+            if pause.signal:
+                p.send_signal(pause.signal)
                 with contextlib.suppress(subprocess.TimeoutExpired):
                     p.wait(SETTLE)  # let it land before the input goes on
-            stdin = then
+            stdin = pause.then
         if jam:
             drained = ThreadPoolExecutor().submit(
                 lambda: b"".join(iter(lambda: os.read(jammed, 65536), b""))[filler:])
         out, err = p.communicate(stdin, timeout=TIMEOUT)
         if jam:
             out, err = {1: (drained.result(TIMEOUT), err),
-                        2: (out, drained.result(TIMEOUT))}[jam[0]]
+                        2: (out, drained.result(TIMEOUT))}[jam.fd]
             os.close(jammed)
         err = QEMU_DEATH.sub(b"", err) if QEMU else err
-        if out_file and stdout != "full":
+        if out_file and row.stdout != "full":
             out = os.pread(out_file.fileno(), 1 << 24, 0)
     finally:
         p.kill()

@@ -1,10 +1,13 @@
 // Preloaded into the program (LD_PRELOAD) to make a race certain, as
 // RACE_SHIM says:
-//   create  another run creates a missing file, holding "2\n3\n5\n", just
-//           before this one creates it;
-//   atexit  an exit request arrives while the exit routine is registered,
-//           when the C library holds the lock that exiting needs. Unless it
-//           is held off there, this shim says so and ends the run.
+//   create   another run creates a missing file, holding "2\n3\n5\n", just
+//            before this one creates it;
+//   written  signal number RACE_SIGNAL is raised as the first write to
+//            standard output returns, its records out but not yet counted
+//            as written: unless held off, the exit routine writes them again;
+//   atexit   an exit request arrives while the exit routine is registered,
+//            when the C library holds the lock that exiting needs. Unless it
+//            is held off there, this shim says so and ends the run.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -52,4 +55,16 @@ extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso) 
     raise(SIGTERM);
   }
   return real(function, argument, dso);
+}
+
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+  static const auto real =
+      reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(dlsym(RTLD_NEXT, "write"));
+  static bool raised = false;
+  const ssize_t written = real(fd, data, size);
+  if (fd == STDOUT_FILENO && written > 0 && !raised && mode_is("written")) {
+    raised = true;  // the exit routine's own write-out comes here too
+    raise(std::atoi(std::getenv("RACE_SIGNAL")));
+  }
+  return written;
 }

@@ -3,20 +3,17 @@ exact, data files unchanged, one table of rows a test."""
 import resource
 import signal
 import unittest
-from pathlib import Path
 
-from harness import (ABORT_STATUS, DIR, LE, POSIX, PRIMES, RACE_RUNS, SANITIZED, WRAPPER,
-                     Child, Link, at_prompt, run, writing_blocked)
+from harness import (ABORT_STATUS, DIR, LE, POSIX, SANITIZED, TABLE, WRAPPER, Child, Jam,
+                     Link, Pause, Row, at_prompt, run, writing_blocked)
 
 ABORT = "abort"  # expected ending: abnormal termination
 
-TABLE = Path(PRIMES).read_bytes()
 RECORDS = TABLE.splitlines(keepends=True)
 TABLE_VALUES = [int(v) for v in RECORDS]
 # What the build's sieve wrote: the 78498 primes below one million, in LF.
 assert TABLE == b"".join(b"%d\n" % v for v in sorted(set(TABLE_VALUES))) and (
     len(TABLE_VALUES), TABLE_VALUES[-1]) == (78498, 999983), "not the table"
-FILES = {"primes.txt": TABLE, "factor.txt": b" \r\n-9223372036854775808 7\r\n"}
 
 
 def rec(text):  # one record holding one text item
@@ -61,12 +58,6 @@ def list_out(message):  # a failed write-out of standard output
     return fatal(b"list out", message, 6, direction=b"writing")
 
 
-def row(name, stdin, out, err=b"", ending=0, **options):
-    """One run: output, error, ending (a status, ABORT or minus a signal), the options of
-    harness.run() and `created`, the files it must create, with their bytes."""
-    return name, stdin, out, err, ending, options
-
-
 PASS1 = NUMBER_PROMPT + echo(1)  # the number 1 has no report line
 # factor.txt's number is the first value of its first record.
 PASS2 = FROM_FILE + echo(-2 ** 63) + reports(-2 ** 63)
@@ -78,52 +69,58 @@ SCAN360 = ECHO360 + reports(360)
 DIALOGUE = [
     # The menu: 1 and 2 run their option, anything else shows it again; a null answer keeps
     # the start value, which is no choice.
-    row("no choice; arguments change nothing", b",\n0\n2.5\n1\n1\n0\n",
+    Row("no choice; arguments change nothing", b",\n0\n2.5\n1\n1\n0\n",
         MENU + RETRY + MENU + RETRY + MENU + RETRY + ONE_PASS + CANCEL,
         args=["2", "-h", "factor.txt"]),
-    row("a null or a slash keeps the last choice", b"2\n1\n,\n1\n/\n0\n",
+    Row("a null or a slash keeps the last choice", b"2\n1\n,\n1\n/\n0\n",
         MENU + PASS2 + ASK + RESTART + MENU + PASS2 + ASK + RESTART + MENU + PASS2 + ASK + CANCEL),
     # The continue prompt: 1 restarts, 0 stops, anything else asks again.
-    row("no answer, then restarts; a null keeps the answer", b"1\n1\n,\n5\n1\n1\n1\n,\n1\n1\n0\n",
+    Row("no answer, then restarts; a null keeps the answer", b"1\n1\n,\n5\n1\n1\n1\n,\n1\n1\n0\n",
         ONE_PASS + RETRY + ASK + RETRY + ASK + RESTART + ONE_PASS + RESTART + ONE_PASS + CANCEL),
-    row("end of input", b"", MENU, end_of_input(), ABORT),
-    row("standard output full", b"1\n1\n0\n", b"", list_out(b"No space left on device"), ABORT,
+    # A null as the first number, typed or in factor.txt, keeps the start value 1 (the table's
+    # first value keeps its own in "odd table values").
+    Row("a null first number", b"1\n,\n1\n2\n0\n",
+        ONE_PASS + RESTART + MENU + FROM_FILE + echo(1) + ASK + CANCEL,
+        files={"primes.txt": TABLE, "factor.txt": b",\n"}),
+    Row("end of input", b"", MENU, end_of_input(), ABORT),
+    Row("standard output full", b"1\n1\n0\n", b"", list_out(b"No space left on device"), ABORT,
         stdout="full"),
     # A parent may leave a pipe non-blocking: a write-out that finds it full, or a READ that
     # finds no input yet, waits for it.
-    row("stdout a full non-blocking pipe", b"1\n0\n0\n", SCAN0 + reports(0) + ASK + CANCEL,
-        child=Child(nonblocking=[1]), jam=(1, 0)),
-    row("stdin a non-blocking pipe, the answers late", b"", ONE_PASS + CANCEL,
-        child=Child(nonblocking=[0]), send=(None, at_prompt(MENU)), then=b"1\n1\n0\n"),
+    Row("stdout a full non-blocking pipe", b"1\n0\n0\n", SCAN0 + reports(0) + ASK + CANCEL,
+        child=Child(nonblocking=[1]), jam=Jam(1)),
+    Row("stdin a non-blocking pipe, the answers late", b"", ONE_PASS + CANCEL,
+        child=Child(nonblocking=[0]), pause=Pause(at_prompt(MENU), then=b"1\n1\n0\n")),
 ]
 
 # Every request whose handler ends the run: (signal, message, ending).
 REQUESTS = [(signal.SIGINT, b"Interrupt", 1), (signal.SIGTERM, b"Killed", 1),
             (signal.SIGABRT, b"IOT Trap", ABORT), (signal.SIGFPE, b"Floating Exception", ABORT)]
 SIGNALS = [
-    # Each lands as the menu's write-out returns, before its records count as written: the
-    # exit routine must not write them again. Without the hold that prevents it, most of
-    # these runs fail.
-    *[row("%s at the menu, run %d" % (sig.name, k), b"", MENU, message + LE, ending,
-          send=(sig, at_prompt(MENU)))
-      for sig, message, ending in REQUESTS for k in range(RACE_RUNS)],
+    # Each lands (raised by the shim) as the menu's write-out returns, before its records
+    # count as written: the exit routine must not write them again.
+    *[Row("%s as the menu is written out" % sig.name, b"", MENU, message + LE, ending,
+          child=Child(preload="written", signal=sig)) for sig, message, ending in REQUESTS],
+    # Each sent from outside at the menu, as a user would; these run where no shim loads too.
+    *[Row("%s at the menu" % sig.name, b"", MENU, message + LE, ending,
+          pause=Pause(at_prompt(MENU), sig)) for sig, message, ending in REQUESTS],
     # Held while the exit routine is registered, then handled.
-    row("termination request as atexit registers", b"", b"", b"Killed" + LE, 1,
+    Row("termination request as atexit registers", b"", b"", b"Killed" + LE, 1,
         child=Child(preload="atexit")),
-    row("interrupt ignored at the start stays ignored", b"", ONE_PASS + CANCEL,
-        child=Child(ignore=[signal.SIGINT]), send=(signal.SIGINT, at_prompt(MENU)),
-        then=b"1\n1\n0\n"),
+    Row("interrupt ignored at the start stays ignored", b"", ONE_PASS + CANCEL,
+        child=Child(ignore=[signal.SIGINT]),
+        pause=Pause(at_prompt(MENU), signal.SIGINT, b"1\n1\n0\n")),
     # The first ending completes, the jammed pipe holding up its last write.
-    row("interrupt while STOP writes out", b"1\n1\n0\n", ONE_PASS + CANCEL,
-        jam=(1, len(ONE_PASS)), send=(signal.SIGINT, writing_blocked(1))),
-    row("interrupt while the fatal report is written", b"abc\n", MENU,
-        fatal(b"invalid number", b"incomprehensible list input"), ABORT, jam=(2, 0),
-        send=(signal.SIGINT, writing_blocked(2))),
+    Row("interrupt while STOP writes out", b"1\n1\n0\n", ONE_PASS + CANCEL,
+        jam=Jam(1, len(ONE_PASS)), pause=Pause(writing_blocked(1), signal.SIGINT)),
+    Row("interrupt while the fatal report is written", b"abc\n", MENU,
+        fatal(b"invalid number", b"incomprehensible list input"), ABORT, jam=Jam(2),
+        pause=Pause(writing_blocked(2), signal.SIGINT)),
 ]
 
 
 def table(name, data, out, err=b"", ending=0, **options):
-    return row(name, b"1\n360\n0\n", out, err, ending, files={"primes.txt": data}, **options)
+    return Row(name, b"1\n360\n0\n", out, err, ending, files={"primes.txt": data}, **options)
 
 
 def at_ctrl_z(unit=5, name=None):
@@ -142,10 +139,10 @@ ODD_VALUES = [1, -1, -2, 4, 12, -12, 64, 64, 8, 8, 16, 32, -2 ** 63]
 
 SCAN = [
     # Distinct divisors in table order; the number itself is never divided.
-    *[row("number %d" % n, b"1\n%d\n0\n" % n,
+    *[Row("number %d" % n, b"1\n%d\n0\n" % n,
           MENU + NUMBER_PROMPT + echo(n) + reports(n) + ASK + CANCEL)
       for n in (360, -12, 1, 999983, 1000003, 999979 * 999983, 0, 2 ** 63 - 1)],
-    row("odd table values", b"1\n-9223372036854775808\n0\n", MENU + NUMBER_PROMPT
+    Row("odd table values", b"1\n-9223372036854775808\n0\n", MENU + NUMBER_PROMPT
         + echo(-2 ** 63) + reports(-2 ** 63, ODD_VALUES) + ASK + CANCEL,
         files={"primes.txt": ODD_TABLE}),
     table("one record short, no line end", b"".join(RECORDS[:-1])[:-1], SCAN360,
@@ -156,13 +153,13 @@ SCAN = [
           b"Floating Exception" + LE, ABORT),
     # A missing file is created empty, and its first read finds the end; one that another run
     # creates first is read as found.
-    row("primes.txt missing", b"1\n360\n0\n", ECHO360, end_of_input(3, b"primes.txt"), ABORT,
+    Row("primes.txt missing", b"1\n360\n0\n", ECHO360, end_of_input(3, b"primes.txt"), ABORT,
         files={}, created={"primes.txt": b""}),
-    row("primes.txt made by another run as this one creates it", b"1\n360\n0\n",
+    Row("primes.txt made by another run as this one creates it", b"1\n360\n0\n",
         ECHO360 + reports(360, [2, 3, 5]), end_of_input(3, b"primes.txt"), ABORT, files={},
         created={"primes.txt": b"2\n3\n5\n"}, child=Child(preload="create")),
-    row("Ctrl-Z in standard input", b"1\n360\n\x1a0\n", SCAN360 + ASK, at_ctrl_z(), ABORT),
-    row("Ctrl-Z in factor.txt", b"2\n0\n", MENU + FROM_FILE, at_ctrl_z(7, b"factor.txt"), ABORT,
+    Row("Ctrl-Z in standard input", b"1\n360\n\x1a0\n", SCAN360 + ASK, at_ctrl_z(), ABORT),
+    Row("Ctrl-Z in factor.txt", b"2\n0\n", MENU + FROM_FILE, at_ctrl_z(7, b"factor.txt"), ABORT,
         files={"primes.txt": TABLE, "factor.txt": b"\x1a84\n"}),
     table("Ctrl-Z as the last record", b"".join(RECORDS[:-1]) + b"\x1a999983\n", SCAN360,
           at_ctrl_z(3, b"primes.txt"), ABORT),
@@ -179,32 +176,32 @@ def at_limit(size):  # writes fail past `size` bytes, and no SIGXFSZ ends the ru
 
 FAULTS = [
     # No handler for SIGXFSZ; a failed write cuts back to a record.
-    row("stdout file limit, SIGXFSZ ignored", b"1\n0\n0\n", CUT[:CUT.rfind(LE) + len(LE)],
+    Row("stdout file limit, SIGXFSZ ignored", b"1\n0\n0\n", CUT[:CUT.rfind(LE) + len(LE)],
         list_out(b"File too large"), ABORT, stdout="file", child=at_limit(100000)),
-    row("stdout a longer file, read and written, at the limit", b"1\n0\n0\n",
+    Row("stdout a longer file, read and written, at the limit", b"1\n0\n0\n",
         CUT + OLD[len(CUT):], list_out(b"File too large"), ABORT, stdout=OLD,
         child=at_limit(100000)),
-    row("stdout file limit as the exit routine writes out", b"1\n1\n0\n", ONE_PASS,
+    Row("stdout file limit as the exit routine writes out", b"1\n1\n0\n", ONE_PASS,
         list_out(b"File too large"), ABORT, stdout="file", child=at_limit(len(ONE_PASS))),
     # A file opened while standard error is closed must not take its number: the report
     # would be written into the table.
     table("stderr closed, table too short", b"".join(RECORDS[:3]),
           ECHO360 + reports(360, TABLE_VALUES[:3]), b"", ABORT, child=Child(close=[2])),
     # Data files. The fault's own message, whatever mask the run inherits.
-    row("a zero table value after 64 KB of reports, the fault blocked", b"1\n0\n0\n",
+    Row("a zero table value after 64 KB of reports, the fault blocked", b"1\n0\n0\n",
         SCAN0 + reports(0, TABLE_VALUES[:59999]), b"Floating Exception" + LE, ABORT,
         child=Child(block=[signal.SIGFPE]),
         files={"primes.txt": b"".join(RECORDS[:59999] + [b"0\n"] + RECORDS[60000:])}),
-    row("factor.txt a link to nothing", b"2\n0\n", MENU + FROM_FILE,
+    Row("factor.txt a link to nothing", b"2\n0\n", MENU + FROM_FILE,
         end_of_input(7, b"factor.txt"), ABORT, created={"number.txt": b""},
         files={"primes.txt": TABLE, "factor.txt": Link("number.txt")}),
     table("primes.txt a directory", DIR, ECHO360,
           fatal(b"list in", b"Is a directory", 3, b"primes.txt"), ABORT),
     # Run as nobody: a file not to be read or created is reported, unchanged.
-    row("factor.txt write-only", b"2\n0\n", MENU + FROM_FILE,
+    Row("factor.txt write-only", b"2\n0\n", MENU + FROM_FILE,
         fatal(b"open", b"Permission denied", 7, b"factor.txt", b"writing"), ABORT,
         child=Child(nobody=True), modes={"factor.txt": 0o200}),
-    row("primes.txt missing in a read-only folder", b"2\n0\n", MENU + FROM_FILE + echo(84),
+    Row("primes.txt missing in a read-only folder", b"2\n0\n", MENU + FROM_FILE + echo(84),
         fatal(b"open", b"Permission denied", 3, b"primes.txt", b"writing"), ABORT,
         child=Child(nobody=True), modes={".": 0o555}, files={"factor.txt": b"84\n"}),
 ]
@@ -213,15 +210,15 @@ FAULTS = [
 class Runs(unittest.TestCase):
     def check(self, rows):
         """Runs each row: only the `created` files may appear."""
-        for name, stdin, out, err, ending, options in rows:
-            with self.subTest(name):
-                options = dict(options)
-                expected = {**options.setdefault("files", FILES), **options.pop("created", {})}
-                got, stderr, status, found = run(stdin, **options)
-                self.assertEqual(got, out, "stdout")
-                self.assertEqual(stderr, err, "stderr")
-                self.assertEqual(status, ABORT_STATUS if ending == ABORT else ending, "status")
-                self.assertTrue(found == expected, "files changed or added: %s" % sorted(found))
+        for row in rows:
+            with self.subTest(row.name):
+                out, err, status, found = run(row)
+                self.assertEqual(out, row.out, "stdout")
+                self.assertEqual(err, row.err, "stderr")
+                self.assertEqual(status, ABORT_STATUS if row.ending == ABORT else row.ending,
+                                 "status")
+                self.assertTrue(found == {**row.files, **row.created},
+                                "files changed or added: %s" % sorted(found))
 
     def test_dialogue(self):
         self.check(DIALOGUE)
@@ -248,8 +245,8 @@ class Runs(unittest.TestCase):
             for end in [0] + [k + 1 for k, byte in enumerate(full) if byte == LE[-1]]]
         failed = 0
         for kib in range(8192, 0, -16):
-            out, err, status, _ = run(b"1\n1\n0\n", FILES,
-                                      child=Child(limits={resource.RLIMIT_AS: kib * 1024}))
+            out, err, status, _ = run(Row("", b"1\n1\n0\n", full, child=Child(
+                limits={resource.RLIMIT_AS: kib * 1024})))
             if status == 127:
                 break
             with self.subTest(kib=kib):

@@ -26,6 +26,7 @@ SKIPS = {"linux": WINDOWS and "a Windows console shows code page 850 itself",  #
          "windows": not (WINDOWS and shutil.which("pkill"))
          and "the console rows run in the Windows suite, under Wine, and need pkill"}
 INTERRUPT = "interrupt"  # Ctrl-C for the program alone, as Wine gives it
+WAIT = 10  # seconds for a screen to show, as for a run's waits in harness.py
 
 MENU = ((), [" Què vols fer? (1 / 2)"])
 PASS = [MENU, (("1", "Enter"), [" Introdueix el nombre que vols factoritzar."]),
@@ -81,7 +82,7 @@ class Terminal(unittest.TestCase):
 
     def screen_shows(self, *lines):
         """Waits until all `lines` (or, with none, anything) are shown."""
-        deadline = time.monotonic() + 30
+        deadline = time.monotonic() + WAIT
         while True:
             screen = self.tmux_run("capture-pane", "-p")
             shown = [line.rstrip() for line in screen.splitlines()]
@@ -94,7 +95,7 @@ class Terminal(unittest.TestCase):
     def console_takes_terminal(self):
         """Waits for Wine's console to make the terminal raw, at the program's first read:
         before, the terminal cooks keys, Enter into a bare ^J."""
-        deadline = time.monotonic() + 30
+        deadline = time.monotonic() + WAIT
         tty = self.tmux_run("display", "-p", "#{pane_tty}").strip()
         with open(tty) as terminal:
             while termios.tcgetattr(terminal)[3] & termios.ICANON:
