@@ -20,6 +20,9 @@ BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
 WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
 # The preloaded library that makes a race certain (race_shim.cpp): only a native Linux build.
 SHIM = os.environ.get("RACE_SHIM_LIBRARY")
+# The shim reaches only a program that loads the C library, and the shipped one is static: the
+# rows that preload it run the same objects linked as usual.
+PRELOAD_BIN = os.environ.get("FACTORIZER_PRELOAD_BIN", BIN)
 SANITIZED = os.environ.get("FACTORIZER_SANITIZE") == "ON"
 TIMEOUT = 30
 
@@ -83,7 +86,7 @@ class Child:
         env = dict(os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
                    ASAN_OPTIONS="verify_asan_link_order=0") if self.preload else None
         program, user = ((_copy_for_nobody()[1], dict(user=NOBODY, group=NOBODY, extra_groups=[]))
-                         if self.nobody else (BIN, {}))
+                         if self.nobody else (PRELOAD_BIN if self.preload else BIN, {}))
         return subprocess.Popen(WRAPPER + [program, *args], cwd=folder, stdin=subprocess.PIPE,
                                 stdout=stdout, stderr=stderr, preexec_fn=self.prepare, env=env,
                                 **user)
