@@ -3,7 +3,7 @@
 no Python), and checks that its programs write the same bytes and end with the same status there
 as here, piped and on a terminal:
 
-    tests/package/in_bullseye.py BUILD_FOLDER
+    tools/in_bullseye.py BUILD_FOLDER
 
 The package is the one that `--target package` made in the build folder. The root is made once,
 by debootstrap, and kept there as a tarball; each run unpacks it afresh. Where no root can be
