@@ -3,15 +3,14 @@
 # (Windows-i686, Windows-x86_64, Linux-x86_64, Linux-aarch64): the program with
 # the prime table and a sample factor.txt beside it, for it reads them from
 # the current folder, and a README.txt for the package's reader. The Windows
-# builds pack a ZIP; a Linux build a .tar.gz that also holds the pass-through
-# that shows the code page 850 texts on a UTF-8 terminal.
+# builds pack a ZIP; a Linux build a .tar.gz that also holds cp850-terminal,
+# the pass-through that shows the code page 850 texts on a UTF-8 terminal.
 #
 # `cmake --install` puts the same where the system keeps such files: on
 # Windows, one program folder as the ZIP's; on Linux, the programs in bin/ and
 # the two data files in share/factorizer/, which the README says how to use.
 set(table ${CMAKE_BINARY_DIR}/primes.txt)
 set(sample ${PROJECT_SOURCE_DIR}/data/factor.txt)
-set(terminal ${PROJECT_SOURCE_DIR}/tools/cp850-terminal)
 
 # The package's README is made from the project's README.md, whose sections it
 # shares, so the two cannot drift apart.
@@ -30,12 +29,11 @@ if(WIN32)
   install(FILES ${table} ${sample} ${package_readme} DESTINATION .)
 else()
   include(GNUInstallDirs)
-  install(TARGETS factorizer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(PROGRAMS ${terminal} DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS factorizer cp850-terminal RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${table} ${sample} DESTINATION ${CMAKE_INSTALL_DATADIR}/factorizer)
   # The package's folder: a component of its own, left out of a plain install.
-  install(TARGETS factorizer RUNTIME DESTINATION . COMPONENT package EXCLUDE_FROM_ALL)
-  install(PROGRAMS ${terminal} DESTINATION . COMPONENT package EXCLUDE_FROM_ALL)
+  install(TARGETS factorizer cp850-terminal RUNTIME DESTINATION . COMPONENT package
+          EXCLUDE_FROM_ALL)
   install(FILES ${table} ${sample} ${package_readme} DESTINATION .
           COMPONENT package EXCLUDE_FROM_ALL)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)

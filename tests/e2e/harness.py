@@ -20,6 +20,8 @@ from pathlib import Path
 from typing import Callable
 
 BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
+# The shim reaches only a program that loads the C library, and the shipped one is static: the
+# rows that preload it run the same objects linked as usual.
 PRELOAD_BIN = os.environ.get("FACTORIZER_PRELOAD_BIN") or BIN
 WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
 # The preloaded library that makes a race certain (race_shim.cpp): only a native Linux build.

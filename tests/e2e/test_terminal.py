@@ -1,21 +1,24 @@
-"""The program in a real terminal, tmux, read in UTF-8: on Linux behind tools/cp850-terminal
-as the README starts it, for Windows in Wine's console."""
+"""The program in a real terminal, tmux, read in UTF-8: on Linux behind the built cp850-terminal
+as the README starts it, for Windows in Wine's console; and the pass-through fed by a pipe."""
 import os
 import shlex
 import shutil
+import signal
 import subprocess
 import termios
 import time
 import unittest
+from collections import Counter
 from pathlib import Path, PureWindowsPath
 
-TOOL = Path(__file__).resolve().parents[2] / "tools" / "cp850-terminal"
 BIN = Path(os.environ.get("FACTORIZER_BIN", "factorizer"))
-WRAPPER = shlex.join(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
+EMULATOR = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
+WRAPPER = shlex.join(EMULATOR)
 WINDOWS = os.environ.get("FACTORIZER_PLATFORM") == "windows"
 HERE = "cd %s && " % shlex.quote(str(BIN.parent))
-# A build for another CPU runs behind the pass-through under its emulator.
-LINUX = HERE + "%s %s ./%s; echo exit status $?" % (shlex.quote(str(TOOL)), WRAPPER, BIN.name)
+# A build for another CPU runs the pass-through and the program each under its emulator.
+TERMINAL = EMULATOR + [os.environ.get("CP850_TERMINAL", "cp850-terminal")]
+LINUX = HERE + "%s %s ./%s; echo exit status $?" % (shlex.join(TERMINAL), WRAPPER, BIN.name)
 # Wine's chcp shows the input code page, so what tells the output page that the program puts
 # back is a UTF-8 line copied to the console after the run, by its bare name from its folder:
 # Wine's cmd finds no quoted name here.
@@ -27,6 +30,7 @@ SKIPS = {"linux": WINDOWS and "a Windows console shows code page 850 itself",  #
          and "the console rows run in the Windows suite, under Wine, and need pkill"}
 INTERRUPT = "interrupt"  # Ctrl-C for the program alone, as Wine gives it
 WAIT = 10  # seconds for a screen to show, as for a run's waits in harness.py
+RESIZE = "resize"  # the window becomes 80 columns by 40 lines
 
 MENU = ((), [" Què vols fer? (1 / 2)"])
 PASS = [MENU, (("1", "Enter"), [" Introdueix el nombre que vols factoritzar."]),
@@ -39,6 +43,9 @@ PAGE_BACK = ["UTF-8 again: és"]
 ROWS = [
     ("pass_reads_in_utf8", "linux", LINUX, PASS + [((), ["exit status 0"])]),
     ("ctrl_c_interrupts", "linux", LINUX, [MENU, (("C-c",), ["^CInterrupt", "exit status 1"])]),
+    # The program's terminal takes the size of ours, and its changes.
+    ("window_size", "linux", HERE + "%s sh -c 'stty size; read x; stty size'" % shlex.join(TERMINAL),
+     [((), ["50 100"]), ((RESIZE, "Enter"), ["40 80"])]),
     # The end of input sticks: the READ after it asks the terminal no more.
     ("end_of_input_sticks", "linux", LINUX, PASS[:2] + [
         (("5", "C-d", "C-d"), [" El nombre 5 és divisible entre 5", "read start: end of file"])]),
@@ -72,6 +79,9 @@ class Terminal(unittest.TestCase):
         for keys, lines in steps:
             if keys == INTERRUPT:
                 self.interrupt_program()
+            elif keys and keys[0] == RESIZE:
+                self.tmux_run("resize-window", "-x", "80", "-y", "40")
+                self.tmux_run("send-keys", *keys[1:])
             elif keys:
                 self.tmux_run("send-keys", *keys)
             self.screen_shows(*lines)
@@ -112,6 +122,58 @@ class Terminal(unittest.TestCase):
 
 for name, *rest in ROWS:
     setattr(Terminal, "test_" + name, lambda self, r=rest: self.run_row(*r))
+
+
+def utf8(text):
+    return text.encode("utf-8")
+
+
+# 10,000 answers at once, 20 KB, 1.3 MB of output: 3 at the menu again and again, then a scan.
+PASTE = b"3\n" * 9997 + b"1\n1\n0\n"
+CANCEL = utf8(" Tasca cancel·lada.\r\n")
+# (name, input, command after the pass-through, what the output holds, how often, ending)
+PIPED = [
+    # The last line's end is missing: the program still reads 0, then the end of its input.
+    ("input_without_line_end", b"1\n360\n0", [BIN], CANCEL, 1, 0),
+    ("program_killed", b"1\nabc\n", [BIN], b"invalid number: incomprehensible list input", 1,
+     -signal.SIGABRT),
+    # Typed é and € reach the program as code page 850 (€ has no form there) and show as UTF-8.
+    ("typed_in_code_page_850", utf8("é€\n"), ["od", "-An", "-tx1"], b" 82 3f 0a\r\n", 1, 0),
+    ("echoed_in_utf8", utf8("é€\n"), ["od", "-An", "-tx1"], utf8("é?\r\n"), 1, 0),
+]
+
+
+@unittest.skipIf(WINDOWS, "a Windows console shows code page 850 itself")
+class Piped(unittest.TestCase):
+    def through(self, stdin, command):
+        command = [*EMULATOR, str(command[0])] if command[0] == BIN else command
+        return subprocess.run(TERMINAL + command, input=stdin, capture_output=True,
+                              cwd=BIN.parent, timeout=60)
+
+    def test_rows(self):
+        for name, stdin, command, holds, times, ending in PIPED:
+            with self.subTest(name):
+                done = self.through(stdin, command)
+                self.assertEqual(done.stdout.count(holds), times, done.stdout[-300:])
+                self.assertEqual(done.returncode, ending)
+
+    def test_paste_arrives_whole(self):
+        """All the program's output arrives, in order; the terminal mixes its echo of the
+        answers into it, and drops some of that when its output is full."""
+        bare = subprocess.run([*EMULATOR, BIN], input=PASTE, capture_output=True,
+                              cwd=BIN.parent).stdout
+        done = self.through(PASTE, [BIN])
+        shown = bare.decode("cp850").replace("\n", "\r\n").encode()
+        arrived = iter(done.stdout)
+        self.assertTrue(all(byte in arrived for byte in shown), "output lost")
+        self.assertLessEqual(set(Counter(done.stdout) - Counter(shown)), set(PASTE + b"\r"))
+        self.assertEqual(done.returncode, 0)
+
+    def test_program_not_started(self):
+        done = self.through(b"", ["./no-such-program"])
+        self.assertEqual((done.stdout, done.stderr, done.returncode),
+                         (b"", b"cp850-terminal: cannot start ./no-such-program: "
+                          b"No such file or directory\n", 127))
 
 if __name__ == "__main__":
     unittest.main()
