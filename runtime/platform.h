@@ -28,12 +28,34 @@ enum class OpenMode { kReadWrite, kReadOnly, kCreate };
 
 // Returns a descriptor, or -1 with errno set. Files are always binary: the
 // run-time itself writes the platform's line end and drops CR before LF.
+// A FIFO asked for reading and writing is opened as its reader only, so
+// that its writer's close ends its data.
 int open_file(const char* name, OpenMode mode);
 int close_file(int fd);
 // One read or write call, retried on EINTR, and made again once a
-// non-blocking descriptor is ready; returns the count or -1.
+// non-blocking descriptor is ready; returns the count or -1. Between the
+// tries it waits as wait_until_ready() does.
 std::ptrdiff_t read_some(int fd, void* buffer, std::size_t size);
 std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size);
+
+// What a write-out's write call may wait on, decided once a connection:
+// nothing but the system (a file, a device that is no terminal), a socket,
+// or a reader that may stop reading (a pipe, a FIFO, a terminal).
+enum class StreamKind : unsigned char { kFile, kSocket, kPipe };
+StreamKind stream_kind(int fd);
+// One write call that never waits on another process, and so may run with
+// the exit requests held: all or part of the bytes, or -1 with errno,
+// EAGAIN when there is no room now.
+std::ptrdiff_t write_now(int fd, StreamKind kind, const void* buffer, std::size_t size);
+// Waits until `fd` may have room (`writing`) or input, or for a short
+// while, whichever comes first; the caller then simply tries again, which
+// also sees the states the wait is never woken for. The exit requests come
+// through while it waits, unless the run's ending has begun. Returns 0, or
+// -1 with errno.
+int wait_until_ready(int fd, bool writing);
+// Where the next write on `fd` lands: the position, or the size for a
+// descriptor that appends; -1 when it has none.
+std::int64_t write_position(int fd);
 // How many of the `count` bytes just read from `fd` are text. On Windows a
 // Ctrl-Z ends the text of a file or a pipe, and the bytes from it on are
 // never read; in a console, a line that starts with Ctrl-Z is the end of
@@ -54,10 +76,12 @@ bool is_terminal(int fd);
 // console at 850.
 void prepare_standard_streams();
 
-// Holds off interrupt, termination, abort and arithmetic-fault requests while
-// whole records are being written out, so that an exit routine run from their
-// handlers never writes the same bytes twice, and while the run-time
-// allocates, so that it never runs with the allocator's lock held.
+// Holds off interrupt, termination, abort and arithmetic-fault requests
+// around the bookkeeping that an exit routine run from their handlers must
+// not find half done: a write call together with marking its bytes written
+// (else it would write them again), an allocation (else it could wait on
+// the allocator's lock), a change to the unit table. Never held across a
+// call that may wait on another process.
 class ExitSignalsHeld {
  public:
   ExitSignalsHeld();

@@ -34,9 +34,9 @@ char** saved_argv = nullptr;
 // statement has a branch where the program could look at a flag. What it
 // costs: the exit routine runs in the middle of whatever the program was
 // doing, so every stretch that it must not find half done holds the
-// requests off (platform.h); and a request that comes while a write-out
-// blocks (standard output a pipe that nobody reads) waits as long as the
-// write-out does.
+// requests off (platform.h), never across a wait on another process; and a
+// request that comes once the ending has begun waits for it, a write-out
+// to a pipe that nobody reads included (platform_posix.cpp).
 void on_arithmetic_fault(int) {
   sig_die("Floating Exception", 1);
 }

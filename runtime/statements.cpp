@@ -139,20 +139,19 @@ std::int32_t do_lio(const rt::Word* type, const rt::Word* count, void* item, rt:
   return 0;
 }
 
-// OPEN and CLOSE allocate and free: an exit routine run from a handler
-// in the middle of that could find the allocator locked, so the requests
-// wait until they are done.
 std::int32_t f_open(const rt::OpenList* list) {
   begin(list->unit);
-  rt::platform::ExitSignalsHeld held;
   // Trailing blanks are not part of the name.
   rt::Word length = list->filelen;
   while (length > 0 && list->file[length - 1] == ' ') --length;
   std::string name;
-  try {
-    name.assign(list->file, static_cast<std::size_t>(length));
-  } catch (const std::bad_alloc&) {
-    rt::fatal_system("open", ENOMEM);
+  {
+    rt::platform::ExitSignalsHeld held;  // an exit must not find the allocator locked
+    try {
+      name.assign(list->file, static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+      rt::fatal_system("open", ENOMEM);
+    }
   }
   rt::open_unit(list->unit, std::move(name));
   end();
@@ -161,7 +160,6 @@ std::int32_t f_open(const rt::OpenList* list) {
 
 std::int32_t f_clos(const rt::CloseList* list) {
   Unit& unit = begin(list->unit);
-  rt::platform::ExitSignalsHeld held;
   if (int error = rt::close_unit(unit); error != 0) rt::fatal_write(list->unit, error);
   end();
   return 0;

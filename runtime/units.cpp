@@ -68,6 +68,7 @@ void connect_standard_units() {
     Unit& unit = io().units[s.number];
     unit.fd = s.fd;
     unit.writing = s.writing;
+    unit.kind = platform::stream_kind(s.fd);
     // Standard error is unbuffered; a console sees each record as it ends.
     unit.record_at_a_time = s.fd == platform::kStderr || platform::is_terminal(s.fd);
     if (!s.writing) unit.in.attach(s.fd);
@@ -76,41 +77,64 @@ void connect_standard_units() {
 
 namespace {
 
-// A write that fails part way leaves the file ending inside a record. A
-// file that can be positioned is cut back to its last whole record; the
-// bytes `written` by this write-out started on a record boundary. Only
-// bytes of this run's go: a file that holds more beyond them is left as it
-// is.
-void cut_back_to_whole_record(int fd, const char* written, std::size_t count) {
-  std::size_t whole = count;
-  while (whole > 0 && written[whole - 1] != '\n') --whole;
-  if (whole == count) return;
-  std::int64_t end = platform::position_of(fd);
-  if (end < 0 || platform::size_of(fd) != end) return;  // a pipe, or bytes not ours
-  std::int64_t cut = end - static_cast<std::int64_t>(count - whole);
+// A write that fails part way leaves the file ending inside a record. The
+// bytes `buffer[first, first + count)` were written from `start` on; a file
+// whose size is exactly where they end is cut back to its last whole
+// record, when that record began in these bytes. A file that ends anywhere
+// else holds bytes that are not ours after them (a sibling process writing
+// through the same open file, say), and is left as it is, torn record and
+// all. The window left is between the size's check and the cut, a few
+// instructions against another process's write: far narrower than the
+// write-out's own, and no check made here could close it.
+void cut_back_to_whole_record(int fd, std::int64_t start, const char* buffer, std::size_t first,
+                              std::size_t count) {
+  std::size_t whole = first + count;
+  while (whole > 0 && buffer[whole - 1] != '\n') --whole;
+  const std::size_t torn = first + count - whole;
+  if (torn == 0 || torn > count || start < 0) return;
+  const std::int64_t end = start + static_cast<std::int64_t>(count);
+  if (platform::size_of(fd) != end) return;  // a pipe, or bytes not ours
+  const std::int64_t cut = end - static_cast<std::int64_t>(torn);
   if (platform::truncate_at(fd, cut) == 0) platform::seek_to(fd, cut);
 }
 
 }  // namespace
 
+// Each write call runs with the exit requests held together with marking
+// its bytes written, and never waits; the waits for room come between them
+// with the requests let through. An exit routine run from a request in a
+// wait finds every byte either written and counted or still to write.
 int write_out(Unit& unit) {
   RecordBuffer& out = unit.out;
-  if (out.whole_size() == 0) return 0;
-  platform::ExitSignalsHeld held;
-  std::size_t done = 0;
+  if (out.unwritten_size() == 0) return 0;
+  // Where the bytes land, taken before the first of them, for the cut-back.
+  const std::size_t first = static_cast<std::size_t>(out.unwritten() - out.data());
+  const std::int64_t start =
+      unit.kind == platform::StreamKind::kFile ? platform::write_position(unit.fd) : -1;
   int error = 0;
-  while (done < out.whole_size()) {
-    std::ptrdiff_t n = platform::write_some(unit.fd, out.data() + done, out.whole_size() - done);
-    if (n < 0) {
-      error = errno;
-      cut_back_to_whole_record(unit.fd, out.data(), done);
-      break;
+  while (out.unwritten_size() != 0 && error == 0) {
+    std::ptrdiff_t n;
+    {
+      platform::ExitSignalsHeld held;
+      n = platform::write_now(unit.fd, unit.kind, out.unwritten(), out.unwritten_size());
+      if (n > 0) out.mark_written(static_cast<std::size_t>(n));
+      error = n < 0 ? errno : 0;
     }
-    done += static_cast<std::size_t>(n);
+    if (error == EINTR) {
+      error = 0;
+    } else if (error == EAGAIN || error == EWOULDBLOCK) {
+      error = platform::wait_until_ready(unit.fd, true) == 0 ? 0 : errno;
+    }
   }
-  // Records that could not be written are dropped, never retried: the
-  // failure itself ends the run.
-  out.consume(out.whole_size());
+  platform::ExitSignalsHeld held;
+  if (error != 0) {
+    const std::size_t done = static_cast<std::size_t>(out.unwritten() - out.data()) - first;
+    cut_back_to_whole_record(unit.fd, start, out.data(), first, done);
+    // Records that could not be written are dropped, never retried: the
+    // failure itself ends the run.
+    out.mark_written(out.unwritten_size());
+  }
+  out.forget_written();
   return error;
 }
 
@@ -139,8 +163,10 @@ void switch_to_reading(int number, Unit& unit) {
   if (fd < 0 || (position > 0 && platform::seek_to(fd, position) < 0)) {
     fatal_error("read start", kCantReadMessage);
   }
+  platform::ExitSignalsHeld held;  // the unit table changes
   platform::close_file(unit.fd);
   unit.fd = fd;
+  unit.kind = platform::stream_kind(fd);
   unit.writing = false;
   unit.in.attach(fd);
 }
@@ -171,15 +197,24 @@ int open_or_create(const char* name, bool& created) {
 
 }  // namespace
 
+// The open itself may wait on another process (a FIFO's writer, a lease
+// to break), so it runs with the exit requests let through; only the
+// changes to the unit table, and the name's release, hold them.
 void open_unit(int number, std::string name) {
   Unit& unit = io().units[number];
   if (unit.connected()) close_unit(unit);
-  unit.name = std::move(name);
+  {
+    platform::ExitSignalsHeld held;
+    unit.name = std::move(name);  // the report of a failed open names it
+  }
   bool created = false;
-  unit.fd = open_or_create(unit.name.c_str(), created);
+  int fd = open_or_create(unit.name.c_str(), created);
+  platform::ExitSignalsHeld held;
+  unit.fd = fd;
+  unit.kind = platform::stream_kind(fd);
   unit.record_at_a_time = false;
   unit.writing = created;
-  unit.in.attach(created ? -1 : unit.fd);
+  unit.in.attach(created ? -1 : fd);
 }
 
 int close_unit(Unit& unit) {
@@ -191,6 +226,7 @@ int close_unit(Unit& unit) {
     unit.out.drop_partial();
     error = write_out(unit);
   }
+  platform::ExitSignalsHeld held;  // the unit table changes
   if (!unit.name.empty()) platform::close_file(unit.fd);
   unit.fd = -1;
   unit.name.clear();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform.h"
 #include "reader.h"
 #include "writer.h"
 
@@ -68,8 +69,9 @@ struct Unit {
   int fd = -1;                    // -1: not connected
   bool writing = false;           // direction of the last transfer
   bool record_at_a_time = false;  // each whole record is written out at once
-  std::string name;               // empty for a preconnected unit, whose
-                                  // descriptor is never closed
+  platform::StreamKind kind = platform::StreamKind::kFile;  // how it is written
+  std::string name;                                         // empty for a preconnected unit, whose
+                                                            // descriptor is never closed
   FileSource in;
   RecordBuffer out;
 

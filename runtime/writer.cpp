@@ -81,12 +81,12 @@ void RecordBuffer::end_record() {
   whole_ = size_;
 }
 
-void RecordBuffer::consume(std::size_t count) {
-  assert(count <= whole_);
-  std::size_t rest = size_ - count;
-  if (rest != 0) std::memmove(data_, data_ + count, rest);
-  whole_ -= count;
+void RecordBuffer::forget_written() {
+  std::size_t rest = size_ - written_;
+  if (rest != 0 && written_ != 0) std::memmove(data_, data_ + written_, rest);
+  whole_ -= written_;
   size_ = rest;
+  written_ = 0;
 }
 
 void RecordWriter::text(const char* bytes, std::size_t length) {

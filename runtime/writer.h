@@ -48,8 +48,18 @@ class RecordBuffer {
   const char* data() const { return data_; }
   std::size_t whole_size() const { return whole_; }
   std::size_t size() const { return size_; }
-  // Forgets the first `count` whole bytes once they are written out.
-  void consume(std::size_t count);
+  // The whole bytes not yet written out, which follow the written ones.
+  const char* unwritten() const { return data_ + written_; }
+  std::size_t unwritten_size() const { return whole_ - written_; }
+  // Counts `count` more whole bytes as written out: made together with
+  // their write, so that an exit routine never writes them again.
+  void mark_written(std::size_t count) {
+    assert(count <= whole_ - written_);
+    written_ += count;
+  }
+  // Forgets the bytes written out, once a write-out is over: one move of
+  // what follows them for the whole write-out.
+  void forget_written();
 
  private:
   // Out of line: inlined into the scan's loop, it costs 50 scans of 360
@@ -58,8 +68,9 @@ class RecordBuffer {
 
   char* data_ = nullptr;
   std::size_t capacity_ = 0;
-  std::size_t size_ = 0;   // bytes in the buffer, record being built included
-  std::size_t whole_ = 0;  // bytes of whole records
+  std::size_t size_ = 0;     // bytes in the buffer, record being built included
+  std::size_t whole_ = 0;    // bytes of whole records
+  std::size_t written_ = 0;  // of those, bytes written out
 };
 
 // Lays out the items of one WRITE statement. A record starts with one

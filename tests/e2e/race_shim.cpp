@@ -5,10 +5,15 @@
 //   atexit  an exit request arrives while the exit routine is registered,
 //           when the C library holds the lock that exiting needs. Unless it
 //           is held off there, this shim says so and ends the run.
+//   sibling the first write of more than kShortWrite bytes to standard
+//           output writes only that many; then another process writes
+//           "OTHER PROCESS\n" through the same open file, and the run's
+//           next write there fails with ENOSPC.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdlib>
@@ -21,7 +26,29 @@ bool mode_is(const char* mode) {
   return wanted != nullptr && std::strcmp(wanted, mode) == 0;
 }
 
+constexpr size_t kShortWrite = 1000;
+
 }  // namespace
+
+extern "C" ssize_t write(int fd, const void* buffer, size_t size) {
+  static const auto real =
+      reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(dlsym(RTLD_NEXT, "write"));
+  enum Stage { kBefore, kFailNext, kAfter };
+  static Stage stage = kBefore;
+  if (fd == 1 && stage == kFailNext) {
+    stage = kAfter;
+    errno = ENOSPC;
+    return -1;
+  }
+  if (fd == 1 && stage == kBefore && size > kShortWrite && mode_is("sibling")) {
+    stage = kFailNext;
+    const ssize_t written = real(fd, buffer, kShortWrite);
+    const char other[] = "OTHER PROCESS\n";
+    if (real(fd, other, sizeof other - 1) != sizeof other - 1) _exit(98);
+    return written;
+  }
+  return real(fd, buffer, size);
+}
 
 extern "C" int open(const char* name, int flags, ...) {
   va_list rest;

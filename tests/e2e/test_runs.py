@@ -1,12 +1,13 @@
 """The real program, a run per row in a fresh folder (harness.py): output, error and ending
 exact, data files unchanged, one table of rows a test."""
+import mmap
 import resource
 import signal
 import unittest
 from pathlib import Path
 
 from harness import (ABORT_STATUS, DIR, LE, POSIX, PRIMES, RACE_RUNS, SANITIZED, WRAPPER,
-                     Child, Link, at_prompt, run, writing_blocked)
+                     Child, Fifo, Leased, Link, at_prompt, opening, run, writing_blocked)
 
 ABORT = "abort"  # expected ending: abnormal termination
 
@@ -97,6 +98,11 @@ DIALOGUE = [
         child=Child(nonblocking=[0]), send=(None, at_prompt(MENU)), then=b"1\n1\n0\n"),
 ]
 
+# The write-out that STOP starts is the first to find the pipe full. A write-out waits once all
+# of a pipe's pages are taken (the echo and the question take the last one), where a blocking
+# write, as on Windows, waits once the last page has no room.
+STOP_ROOM = mmap.PAGESIZE + len(MENU + NUMBER_PROMPT) if POSIX else len(ONE_PASS)
+
 # Every request whose handler ends the run: (signal, message, ending).
 REQUESTS = [(signal.SIGINT, b"Interrupt", 1), (signal.SIGTERM, b"Killed", 1),
             (signal.SIGABRT, b"IOT Trap", ABORT), (signal.SIGFPE, b"Floating Exception", ABORT)]
@@ -115,7 +121,7 @@ SIGNALS = [
         then=b"1\n1\n0\n"),
     # The first ending completes, the jammed pipe holding up its last write.
     row("interrupt while STOP writes out", b"1\n1\n0\n", ONE_PASS + CANCEL,
-        jam=(1, len(ONE_PASS)), send=(signal.SIGINT, writing_blocked(1))),
+        jam=(1, STOP_ROOM), send=(signal.SIGINT, writing_blocked(1))),
     row("interrupt while the fatal report is written", b"abc\n", MENU,
         fatal(b"invalid number", b"incomprehensible list input"), ABORT, jam=(2, 0),
         send=(signal.SIGINT, writing_blocked(2))),
@@ -170,6 +176,9 @@ SCAN = [
 
 
 CUT = (SCAN0 + reports(0))[:100000]  # the output at a 100000-byte limit
+# The shim's short write tears a record, and another process's line follows it.
+SIBLING = (SCAN0 + reports(0))[:len(MENU + NUMBER_PROMPT) + 1000] + b"OTHER PROCESS\n"
+assert not SIBLING.endswith(LE + b"OTHER PROCESS\n")
 OLD = b"old\n" * 50000  # what a file held before the run
 
 
@@ -184,6 +193,13 @@ FAULTS = [
     row("stdout a longer file, read and written, at the limit", b"1\n0\n0\n",
         CUT + OLD[len(CUT):], list_out(b"File too large"), ABORT, stdout=OLD,
         child=at_limit(100000)),
+    row("stdout shared with another process, a short write, then no space", b"1\n0\n0\n", SIBLING,
+        list_out(b"No space left on device"), ABORT, stdout="file", child=Child(preload="sibling")),
+    # A wait for room tries again, and so sees what no wait reports: a full socket's reader
+    # gone (SIGPIPE ignored, else it would end the run silently).
+    row("stdout a full socket, its reader shut down", b"1\n0\n0\n", b"", list_out(b"Broken pipe"),
+        ABORT, stdout="socket", child=Child(ignore=[signal.SIGPIPE]),
+        send=(None, writing_blocked(1))),
     row("stdout file limit as the exit routine writes out", b"1\n1\n0\n", ONE_PASS,
         list_out(b"File too large"), ABORT, stdout="file", child=at_limit(len(ONE_PASS))),
     # A file opened while standard error is closed must not take its number: the report
@@ -200,6 +216,17 @@ FAULTS = [
         files={"primes.txt": TABLE, "factor.txt": Link("number.txt")}),
     table("primes.txt a directory", DIR, ECHO360,
           fatal(b"list in", b"Is a directory", 3, b"primes.txt"), ABORT),
+    # A FIFO is read till its writer closes it; an open that waits on another process ends at
+    # an interrupt, the records before it whole.
+    table("primes.txt a FIFO of 10 records", Fifo(b"".join(RECORDS[:10])),
+          ECHO360 + reports(360, TABLE_VALUES[:10]), end_of_input(3, b"primes.txt"), ABORT),
+    row("factor.txt a FIFO written nothing", b"2\n0\n", MENU + FROM_FILE,
+        end_of_input(7, b"factor.txt"), ABORT, files={"primes.txt": TABLE, "factor.txt": Fifo(b"")}),
+    row("interrupt while factor.txt, a FIFO, waits for a writer", b"2\n", MENU + FROM_FILE,
+        b"Interrupt" + LE, 1, files={"primes.txt": TABLE, "factor.txt": Fifo()},
+        send=(signal.SIGINT, opening)),
+    table("interrupt while a lease on primes.txt breaks", Leased(TABLE), ECHO360,
+          b"Interrupt" + LE, 1, send=(signal.SIGINT, opening)),
     # Run as nobody: a file not to be read or created is reported, unchanged.
     row("factor.txt write-only", b"2\n0\n", MENU + FROM_FILE,
         fatal(b"open", b"Permission denied", 7, b"factor.txt", b"writing"), ABORT,
