@@ -55,13 +55,13 @@ class Link(str):
 
 class Fifo:
     """A folder entry that is a FIFO: its writer puts `data` and closes, or with None, nobody
-    ever opens it to write. Any FIFO equals any other: what was in it is gone."""
+    ever opens it to write. Any FIFO equals any other: what went through is gone."""
+    __init__ = lambda self, data=None: setattr(self, "data", data)
+    __eq__ = lambda self, other: isinstance(other, Fifo)
 
-    def __init__(self, data=None):
-        self.data = data
 
-    def __eq__(self, other):
-        return isinstance(other, Fifo)
+class Appended(bytes):
+    """Standard output a file holding these bytes, opened to append."""
 
 
 class Leased(bytes):
@@ -150,61 +150,23 @@ def _copy_for_nobody():
     return folder, shutil.copy(BIN, folder.name)
 
 
-def _lease(path, held):
-    """Holds a read lease on `path` till `held` closes, deaf to SIGIO, the news of a breaker."""
-    held.callback(signal.signal, signal.SIGIO, signal.signal(signal.SIGIO, signal.SIG_IGN))
-    fd = os.open(path, os.O_RDONLY)
-    held.callback(os.close, fd)
-    try:
-        fcntl.fcntl(fd, fcntl.F_SETLEASE, fcntl.F_RDLCK)
-    except OSError as error:
-        raise unittest.SkipTest("no read lease here (needs root or the file's owner, and a local "
-                                "file system): " + error.strerror)
-
-
-def _feed(path, data, done):
-    """The writer of the FIFO at `path`: once the program opens it to read, puts `data` and
-    closes; gives up once `done` is set."""
-    while not done.wait(0.01):
-        try:
-            fd = os.open(path, os.O_WRONLY | os.O_NONBLOCK)
-        except OSError:  # no reader yet
-            continue
-        os.set_blocking(fd, True)
-        try:
-            os.write(fd, data)
-        finally:
-            os.close(fd)
-        return
-
-
-def _hold(folder, files):
-    """Takes the leases and starts the FIFOs' writers of `files`; what ends them."""
-    held, done = contextlib.ExitStack(), threading.Event()
-    held.callback(done.set)
-    try:
-        for name, data in files.items():
-            if isinstance(data, Leased):
-                _lease(Path(folder.name, name), held)
-            elif isinstance(data, Fifo) and data.data is not None:
-                threading.Thread(target=_feed, args=(Path(folder.name, name), data.data, done),
-                                 daemon=True).start()
-    except BaseException:
-        held.close()
-        _collect(folder)
-        raise
-    return held
-
-
-def _full_socket():
-    """A Unix socket pair, the program's end non-blocking and full: (its end, ours, filler)."""
-    theirs, ours = socket.socketpair()
-    theirs.setblocking(False)
-    filler = 0
-    with contextlib.suppress(BlockingIOError):
-        while True:
-            filler += theirs.send(bytes(65536))
-    return theirs, ours, filler
+def _prepare(folder, files):
+    """Starts the writers of the FIFOs among `files` and takes their leases; returns the leases'
+    descriptors. A writer that no reader ever comes to waits till the tests end."""
+    leases = []
+    for name, data in files.items():
+        path = Path(folder.name, name)
+        if isinstance(data, Fifo) and data.data is not None:
+            threading.Thread(target=path.write_bytes, args=(data.data,), daemon=True).start()
+        elif isinstance(data, Leased):
+            signal.signal(signal.SIGIO, signal.SIG_IGN)  # the news of a breaker, else our end
+            leases.append(os.open(path, os.O_RDONLY))
+            try:
+                fcntl.fcntl(leases[-1], fcntl.F_SETLEASE, fcntl.F_RDLCK)
+            except OSError as error:
+                raise unittest.SkipTest("no read lease here (it needs root or the file's owner, "
+                                        "on a local file system): " + error.strerror)
+    return leases
 
 
 def run(stdin, files, modes=None, args=(), stdout="pipe", child=Child(),
@@ -212,42 +174,49 @@ def run(stdin, files, modes=None, args=(), stdout="pipe", child=Child(),
     """Runs the program with `stdin` in a fresh folder holding `files` (bytes, DIR, a Link, a
     Fifo or Leased bytes, by name) with `modes` set ("." the folder); returns its output,
     standard error, ending (status, or minus the signal) and the folder's files. `stdout` is a
-    "pipe", a "file", "full", "socket" (a full non-blocking Unix socket, whose reader shuts down
-    once `send`'s wait returns) or bytes: a file holding them, opened to read and write. With
-    `send`, (sig, wait), `sig` (if any) is sent once wait(stdout, pid) returns the output seen,
-    then `then` is fed; with `jam`, (fd, room), fd is a pipe full but for `room` bytes till
-    then."""
+    "pipe", a "file", "full", "socket" (a full non-blocking Unix socket, not read, whose reader
+    shuts down once `send`'s wait returns) or bytes: a file holding them, opened to read and
+    write, or to append (Appended). With `send`, (sig, wait), `sig` (if any) is sent once
+    wait(stdout, pid) returns the output seen, then `then` is fed; with `jam`, (fd, room), fd is
+    a pipe full but for `room` bytes till then."""
     skip = SIGNAL_SKIPS.get(send and send[0]) or child.skip
     if skip:
         raise unittest.SkipTest(skip)
     folder = _folder(files, modes, NOBODY if child.nobody else None)
-    held = _hold(folder, files)
+    try:
+        leases = _prepare(folder, files)
+    except unittest.SkipTest:
+        _collect(folder)
+        raise
     out_file = (None if stdout in ("pipe", "socket") else open("/dev/full", "wb")
                 if stdout == "full" else tempfile.TemporaryFile())
     if isinstance(stdout, bytes):
         out_file.write(stdout)
         out_file.seek(0)
+        if isinstance(stdout, Appended):
+            fcntl.fcntl(out_file, fcntl.F_SETFL, fcntl.fcntl(out_file, fcntl.F_GETFL) | os.O_APPEND)
     streams = {1: out_file or subprocess.PIPE, 2: subprocess.PIPE}
     if jam:
         jammed, streams[jam[0]] = os.pipe()
         filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam[1]
         os.write(streams[jam[0]], bytes(filler))
     if stdout == "socket":
-        theirs, ours, filler = _full_socket()
-        streams[1] = theirs
+        streams[1], reader = socket.socketpair()
+        streams[1].setblocking(False)
+        with contextlib.suppress(BlockingIOError):
+            while True:
+                streams[1].send(bytes(65536))
     p = child.start(args, folder.name, streams[1], streams[2])
     seen = b""
     try:
         if jam:
             os.close(streams[jam[0]])
-        if stdout == "socket":
-            theirs.close()
         if send:
             p.stdin.write(stdin)
             p.stdin.flush()
             seen = send[1](p.stdout, p.pid)
             if stdout == "socket":
-                ours.shutdown(socket.SHUT_RD)
+                reader.shutdown(socket.SHUT_RD)
             if send[0]:
                 p.send_signal(send[0])
                 with contextlib.suppress(subprocess.TimeoutExpired):
@@ -264,17 +233,16 @@ def run(stdin, files, modes=None, args=(), stdout="pipe", child=Child(),
         err = QEMU_DEATH.sub(b"", err) if QEMU else err
         if out_file and stdout != "full":
             out = os.pread(out_file.fileno(), 1 << 24, 0)
-        if stdout == "socket":
-            ours.setblocking(False)
-            with contextlib.suppress(BlockingIOError):
-                out = b"".join(iter(lambda: ours.recv(65536), b""))[filler:]
-            ours.close()
     finally:
         p.kill()
         p.wait()
         if out_file:
             out_file.close()
-        held.close()
+        if stdout == "socket":
+            streams[1].close()
+            reader.close()
+        for fd in leases:
+            os.close(fd)
         found = _collect(folder)
     return seen + (out or b""), err, p.returncode, found
 
@@ -300,31 +268,16 @@ POLLS, OPENS = {"x86_64": ({7, 271}, {2, 257}), "aarch64": ({73}, {56})}.get(pla
                                                                           (set(), set()))
 
 
-def _call(pid):
-    """The call the program sleeps in, and its first argument: (number, argument) or None."""
+def _asleep_in(pid):
+    """The call the program sleeps in, and its first argument: the descriptor it waits on, for
+    a poll the one of its first pollfd."""
     call = Path("/proc/%d/syscall" % pid).read_text().split()
-    with contextlib.suppress(IndexError, ValueError):
-        return int(call[0]), int(call[1], 16)
-    return None
-
-
-def writing_blocked(fd):
-    """A wait: until the program sleeps writing to the jammed pipe or socket that is its
-    descriptor `fd`, or waiting for room in it."""
-    def blocked(pid):
-        number, first = _call(pid) or (None, None)
-        if number in POLLS:  # the first argument points at the pollfd, whose fd comes first
-            with open("/proc/%d/mem" % pid, "rb") as memory:
-                memory.seek(first)
-                first = int.from_bytes(memory.read(4), sys.byteorder, signed=True)
-        return first is not None and os.readlink("/proc/%d/fd/%d" % (pid, first)) == os.readlink(
-            "/proc/%d/fd/%d" % (pid, fd))
-    return _until(blocked, "never blocked writing")
-
-
-def opening(out, pid):
-    """A wait: until the program sleeps in the open of a file."""
-    return _until(lambda pid: (_call(pid) or (None,))[0] in OPENS, "never waited opening")(out, pid)
+    number, first = int(call[0]), int(call[1], 16)
+    if number in POLLS:
+        with open("/proc/%d/mem" % pid, "rb") as memory:
+            memory.seek(first)
+            first = int.from_bytes(memory.read(4), sys.byteorder, signed=True)
+    return number, first
 
 
 def _until(asleep, failure):
@@ -332,10 +285,21 @@ def _until(asleep, failure):
     def wait(out, pid):
         deadline = time.monotonic() + TIMEOUT
         while True:
-            with contextlib.suppress(OSError):
+            with contextlib.suppress(OSError, IndexError, ValueError):
                 if asleep(pid):
                     return b""
             if time.monotonic() > deadline:
                 raise AssertionError(failure)
             time.sleep(0.01)
     return wait
+
+
+def writing_blocked(fd):
+    """A wait: until the program sleeps writing to the jammed pipe or the socket that is its
+    descriptor `fd`, or waiting for room in it."""
+    return _until(lambda pid: os.readlink("/proc/%d/fd/%d" % (pid, _asleep_in(pid)[1]))
+                  == os.readlink("/proc/%d/fd/%d" % (pid, fd)), "never blocked writing")
+
+
+# A wait: until the program sleeps in the open of a file.
+opening = _until(lambda pid: _asleep_in(pid)[0] in OPENS, "never waited opening")

@@ -7,7 +7,7 @@ import unittest
 from pathlib import Path
 
 from harness import (ABORT_STATUS, DIR, LE, POSIX, PRIMES, RACE_RUNS, SANITIZED, WRAPPER,
-                     Child, Fifo, Leased, Link, at_prompt, opening, run, writing_blocked)
+                     Appended, Child, Fifo, Leased, Link, at_prompt, opening, run, writing_blocked)
 
 ABORT = "abort"  # expected ending: abnormal termination
 
@@ -193,6 +193,9 @@ FAULTS = [
     row("stdout a longer file, read and written, at the limit", b"1\n0\n0\n",
         CUT + OLD[len(CUT):], list_out(b"File too large"), ABORT, stdout=OLD,
         child=at_limit(100000)),
+    row("stdout appended to, at the limit in its first write-out", b"1\n0\n0\n",
+        OLD + MENU[:MENU.find(LE) + len(LE)],
+        list_out(b"File too large"), ABORT, stdout=Appended(OLD), child=at_limit(len(OLD) + 50)),
     row("stdout shared with another process, a short write, then no space", b"1\n0\n0\n", SIBLING,
         list_out(b"No space left on device"), ABORT, stdout="file", child=Child(preload="sibling")),
     # A wait for room tries again, and so sees what no wait reports: a full socket's reader
