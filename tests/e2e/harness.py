@@ -56,8 +56,12 @@ class Link(str):
 class Fifo:
     """A folder entry that is a FIFO: its writer puts `data` and closes, or with None, nobody
     ever opens it to write. Any FIFO equals any other: what went through is gone."""
-    __init__ = lambda self, data=None: setattr(self, "data", data)
-    __eq__ = lambda self, other: isinstance(other, Fifo)
+
+    def __init__(self, data=None):
+        self.data = data
+
+    def __eq__(self, other):
+        return isinstance(other, Fifo)
 
 
 class Appended(bytes):
