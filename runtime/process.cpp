@@ -80,7 +80,9 @@ void f_exit() {
   state.ending.closed = 1;
   for (int number = 0; number < rt::kUnitCount; ++number) {
     int error = rt::close_unit(state.units[number]);
-    if (error != 0 && !state.ending.reporting) rt::fatal_write(number, error);
+    if (error != 0 && !state.ending.reporting) {
+      rt::report_failure(number, false, {"list out", nullptr, error});
+    }
   }
 }
 
@@ -89,10 +91,18 @@ void sig_die(const char* message, int kill) {
   rt::write_error_text(message);
   rt::write_error_text(rt::platform::kLineEnd);
   if (kill != 1) std::exit(1);
+  rt::end_abnormally();
+}
+
+namespace rt {
+
+void end_abnormally() {
   f_exit();
   std::signal(SIGABRT, SIG_DFL);
-  rt::platform::abnormal_end();
+  platform::abnormal_end();
 }
+
+}  // namespace rt
 
 void s_stop(const char* text, rt::Word length) {
   rt::platform::begin_ending();

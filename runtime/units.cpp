@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "platform.h"
-#include "report.h"
 
 namespace rt {
 
@@ -18,6 +17,7 @@ void FileSource::attach(int fd) {
   next_ = end_ = kNoBytes;
   text_ended_ = false;
   at_end_ = false;
+  error_ = 0;
 }
 
 int FileSource::refill_and_get() {
@@ -25,10 +25,10 @@ int FileSource::refill_and_get() {
   if (buffer_ == nullptr) {
     platform::ExitSignalsHeld held;  // an exit must not find the allocator locked
     buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity + 1));
-    if (buffer_ == nullptr) fatal_system("list in", ENOMEM);
+    if (buffer_ == nullptr) return fail(ENOMEM);
   }
   std::ptrdiff_t n = text_ended_ ? 0 : platform::read_some(fd_, buffer_, kCapacity);
-  if (n < 0) fatal_system("list in", errno);
+  if (n < 0) return fail(errno);
   if (n > 0) {
     const std::size_t text = platform::text_length(fd_, buffer_, static_cast<std::size_t>(n));
     text_ended_ = text < static_cast<std::size_t>(n);
@@ -42,6 +42,12 @@ int FileSource::refill_and_get() {
   end_ = buffer_ + n;
   buffer_[n] = kSentinel;
   return *next_++;
+}
+
+int FileSource::fail(int error) {
+  error_ = error;
+  at_end_ = true;
+  return kEof;
 }
 
 bool FileSource::skip_line_slowly() {
@@ -138,10 +144,6 @@ int write_out(Unit& unit) {
   return error;
 }
 
-void write_out_or_fail(int number, Unit& unit) {
-  if (int error = write_out(unit); error != 0) fatal_write(number, error);
-}
-
 namespace {
 
 // Opens an existing file at its start: for reading and writing where it
@@ -153,22 +155,22 @@ int open_existing(const char* name) {
 
 }  // namespace
 
-void switch_to_reading(int number, Unit& unit) {
-  write_out_or_fail(number, unit);
+bool reopen_for_reading(Unit& unit) {
   assert(!unit.name.empty());  // the program reads no unit that it writes
-  // A unit that OPEN had to create is write-only: reopen it for reading
-  // at the same position.
   std::int64_t position = platform::position_of(unit.fd);
   int fd = open_existing(unit.name.c_str());
-  if (fd < 0 || (position > 0 && platform::seek_to(fd, position) < 0)) {
-    fatal_error("read start", kCantReadMessage);
+  if (fd >= 0 && position > 0 && platform::seek_to(fd, position) < 0) {
+    platform::close_file(fd);
+    fd = -1;
   }
+  if (fd < 0) return false;
   platform::ExitSignalsHeld held;  // the unit table changes
   platform::close_file(unit.fd);
   unit.fd = fd;
   unit.kind = platform::stream_kind(fd);
   unit.writing = false;
   unit.in.attach(fd);
+  return true;
 }
 
 namespace {
@@ -176,8 +178,8 @@ namespace {
 // Opens `name` as found, or creates it empty where no file is; an existing
 // file is never emptied. Another run may create the file between the two
 // attempts: it is then opened as found. Returns the descriptor, with
-// `created` set when this run made the file; a failure is reported with the
-// error of the step that really failed.
+// `created` set when this run made the file, or -1 with errno set by the
+// step that really failed.
 int open_or_create(const char* name, bool& created) {
   constexpr int kAttempts = 8;  // a file that keeps coming and going
   int error = 0;
@@ -188,11 +190,12 @@ int open_or_create(const char* name, bool& created) {
     fd = platform::open_file(name, platform::OpenMode::kCreate);
     created = fd >= 0;
     if (fd >= 0) return fd;
-    if (errno != EEXIST) fatal_system("open", errno);
+    if (errno != EEXIST) return -1;
     // A file is there: one that cannot be opened, or one just made.
     if (error != ENOENT) break;
   }
-  fatal_system("open", error);
+  errno = error;
+  return -1;
 }
 
 }  // namespace
@@ -200,7 +203,7 @@ int open_or_create(const char* name, bool& created) {
 // The open itself may wait on another process (a FIFO's writer, a lease
 // to break), so it runs with the exit requests let through; only the
 // changes to the unit table, and the name's release, hold them.
-void open_unit(int number, std::string name) {
+int open_unit(int number, std::string name) {
   Unit& unit = io().units[number];
   if (unit.connected()) close_unit(unit);
   {
@@ -209,12 +212,14 @@ void open_unit(int number, std::string name) {
   }
   bool created = false;
   int fd = open_or_create(unit.name.c_str(), created);
+  if (fd < 0) return errno;
   platform::ExitSignalsHeld held;
   unit.fd = fd;
   unit.kind = platform::stream_kind(fd);
   unit.record_at_a_time = false;
   unit.writing = created;
   unit.in.attach(created ? -1 : fd);
+  return 0;
 }
 
 int close_unit(Unit& unit) {

@@ -40,7 +40,7 @@ class FileSource {
   // Marks the buffered bytes before `next` as read.
   void consume_to(const unsigned char* next) { next_ = next; }
   // Skips the rest of the record and its line end; false when the file
-  // ended first.
+  // ended, or failed, first.
   bool skip_line() {
     if (next_ != end_ && *next_ == '\n') [[likely]] {
       ++next_;
@@ -49,9 +49,13 @@ class FileSource {
     return skip_line_slowly();
   }
   bool at_end() const { return at_end_; }
+  // The errno of a failed read or of a buffer that could not be had, or 0.
+  // A failure is sticky: the source stays at its end, as after the file's.
+  int error() const { return error_; }
 
  private:
   int refill_and_get();
+  int fail(int error);  // kEof, the source at its end
   bool skip_line_slowly();
 
   static constexpr std::size_t kCapacity = 64 * 1024;
@@ -63,6 +67,7 @@ class FileSource {
   int fd_ = -1;
   bool text_ended_ = false;  // what is left of the descriptor is not text
   bool at_end_ = false;      // sticky: a console is not asked again
+  int error_ = 0;
 };
 
 struct Unit {
@@ -127,21 +132,15 @@ void connect_standard_units();
 // of the failed write; the records are dropped either way. Out of line:
 // inlined, it costs the scans of 360 and of a large prime about 4%.
 [[gnu::noinline]] int write_out(Unit& unit);
-// The same for unit `number`, with a failure reported as fatal.
-void write_out_or_fail(int number, Unit& unit);
 
-// Turns a writing unit to reading before a READ: only a file that OPEN had
-// to create is one; a failure is reported as fatal. No unit ever turns the
-// other way: the program writes only to the units that start writing. Out
-// of line: inlined into every READ, it costs the scans of 360 about 11%.
-[[gnu::noinline]] void switch_to_reading(int number, Unit& unit);
-inline void turn_to_reading(int number, Unit& unit) {
-  if (unit.writing) [[unlikely]]
-    switch_to_reading(number, unit);
-}
+// Reopens a unit whose records are written out for reading, at the same
+// position: only a file that OPEN had to create is written, and reading it
+// needs a descriptor that reads. False, the unit unchanged, when it cannot.
+bool reopen_for_reading(Unit& unit);
 
-// OPEN with status "unknown" of `name` on the unit; failures are fatal.
-void open_unit(int number, std::string name);
+// OPEN with status "unknown" of `name` on the unit. Returns 0, or the
+// errno of the step that failed, the unit then named but not connected.
+int open_unit(int number, std::string name);
 // CLOSE with status keep. Returns 0 or the errno of a failed write-out; the
 // unit is disconnected either way.
 int close_unit(Unit& unit);

@@ -14,7 +14,9 @@ namespace rt {
 // the record being built. Only whole records are ever written out, so an
 // exit in the middle of a statement never leaves half a record behind. A
 // unit's buffer lives in the unit table, which is never destroyed, so the
-// exit path can always read it; any other buffer frees its block.
+// exit path can always read it; any other buffer frees its block. Each call
+// that adds bytes fails (null or false) only when memory is out; the buffer
+// then holds what it held.
 class RecordBuffer {
  public:
   // A unit's whole records are written out at the end of a statement once
@@ -26,14 +28,17 @@ class RecordBuffer {
   RecordBuffer(const RecordBuffer&) = delete;
   RecordBuffer& operator=(const RecordBuffer&) = delete;
 
-  void put(const char* bytes, std::size_t count) {
-    std::memcpy(reserve(count), bytes, count);
+  [[nodiscard]] bool put(const char* bytes, std::size_t count) {
+    char* to = reserve(count);
+    if (to == nullptr) return false;
+    std::memcpy(to, bytes, count);
     size_ += count;
+    return true;
   }
   // Room for `count` more bytes of the record being built; advance() then
   // takes in as many as were written there.
-  char* reserve(std::size_t count) {
-    if (capacity_ - size_ < count) grow(size_ + count);
+  [[nodiscard]] char* reserve(std::size_t count) {
+    if (capacity_ - size_ < count && !grow(size_ + count)) return nullptr;
     return data_ + size_;
   }
   void advance(std::size_t count) {
@@ -41,7 +46,7 @@ class RecordBuffer {
     size_ += count;
   }
   // Makes the record being built whole, with the platform's line end.
-  void end_record();
+  [[nodiscard]] bool end_record();
   // Forgets the record being built.
   void drop_partial() { size_ = whole_; }
 
@@ -64,7 +69,7 @@ class RecordBuffer {
  private:
   // Out of line: inlined into the scan's loop, it costs 50 scans of 360
   // about 13% (g++ 12, the bench's workloads, as every attribute here).
-  [[gnu::noinline]] void grow(std::size_t needed);
+  [[gnu::noinline]] bool grow(std::size_t needed);
 
   char* data_ = nullptr;
   std::size_t capacity_ = 0;
@@ -76,6 +81,7 @@ class RecordBuffer {
 // Lays out the items of one WRITE statement. A record starts with one
 // blank; each integer is preceded by one blank; text is copied as it is.
 // An item whose digits or bytes would reach column 80 starts a new record.
+// Each call returns false when memory is out for its bytes.
 class RecordWriter {
  public:
   static constexpr std::size_t kLineLength = 80;
@@ -84,10 +90,10 @@ class RecordWriter {
   // record.
   void begin(RecordBuffer& out) { out_ = &out; }
 
-  void text(const char* bytes, std::size_t length);
-  void integer(std::int64_t value);
+  [[nodiscard]] bool text(const char* bytes, std::size_t length);
+  [[nodiscard]] bool integer(std::int64_t value);
   // The end of the statement: ends the record in progress.
-  void finish() { out_->end_record(); }
+  [[nodiscard]] bool finish() { return out_->end_record(); }
 
  private:
   // Bytes of the record being built, its first blank included.
