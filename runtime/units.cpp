@@ -239,4 +239,8 @@ int close_unit(Unit& unit) {
   return error;
 }
 
+int close_at_exit(Unit& unit) {
+  return io().statement.in_progress ? 0 : close_unit(unit);
+}
+
 }  // namespace rt

@@ -144,5 +144,8 @@ int open_unit(int number, std::string name);
 // CLOSE with status keep. Returns 0 or the errno of a failed write-out; the
 // unit is disconnected either way.
 int close_unit(Unit& unit);
+// The exit routine's CLOSE: as close_unit, but refused (0, the unit left
+// as it is) while a statement is in progress, as I/O nested in it.
+int close_at_exit(Unit& unit);
 
 }  // namespace rt
