@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace rt::platform {
 
@@ -79,9 +80,8 @@ void prepare_standard_streams();
 // Holds off interrupt, termination, abort and arithmetic-fault requests
 // around the bookkeeping that an exit routine run from their handlers must
 // not find half done: a write call together with marking its bytes written
-// (else it would write them again), an allocation (else it could wait on
-// the allocator's lock), a change to the unit table. Never held across a
-// call that may wait on another process.
+// (else it would write them again), an allocation (allocate()), a change to
+// the unit table. Never held across a call that may wait on another process.
 class ExitSignalsHeld {
  public:
   ExitSignalsHeld();
@@ -94,6 +94,23 @@ class ExitSignalsHeld {
   sigset_t saved_;  // the mask to put back
 #endif
 };
+
+// The run-time's one way to allocate and to release: with the exit requests
+// held, as an exit routine run from a handler in the middle of malloc or
+// free would wait for ever on the allocator's lock. Null when memory is out
+// (ENOMEM); release takes null too.
+inline void* allocate(std::size_t size) {
+  ExitSignalsHeld held;
+  return std::malloc(size);
+}
+inline void release(void* block) {
+  ExitSignalsHeld held;
+  std::free(block);
+}
+
+// Notes the thread that runs the program, at start-up before any handler
+// is installed: handlers tell by it who raised a signal.
+void mark_main_thread();
 
 // The run is ending: STOP, the fatal report and every handler pass here
 // first. From here on exit requests are held off for good, so the ending

@@ -7,8 +7,8 @@
 // blocked only around stretches that such an exit routine must not find
 // half done and that never wait on another process: one write call of a
 // write-out together with marking its bytes written (else they would be
-// written again), each allocation (else it could wait on the allocator's
-// lock), each change to the unit table, and the registration of the exit
+// written again), each allocation (allocate()), each change to the unit
+// table, and the registration of the exit
 // routine (the C library's exit lock). Once an ending has begun they stay
 // blocked, so the ending that began completes.
 //
@@ -233,6 +233,8 @@ void begin_ending() {
   sigset_t hold = exit_requests();
   sigprocmask(SIG_BLOCK, &hold, nullptr);
 }
+
+void mark_main_thread() {}  // a signal here reaches the thread it is meant for
 
 void install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored) {
   struct sigaction previous {};

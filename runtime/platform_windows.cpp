@@ -221,8 +221,11 @@ void begin_ending() {
   InterlockedExchange(&main_state, kEnding);
 }
 
+void mark_main_thread() {
+  main_thread_id = GetCurrentThreadId();
+}
+
 void install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored) {
-  if (main_thread_id == 0) main_thread_id = GetCurrentThreadId();
   handlers[signal] = handler;
   // signal() here always sets the action back to default before the
   // handler runs; a handler that stays is put back by forward().

@@ -59,6 +59,7 @@ void f_setarg(int argc, char** argv) {
 
 void f_setsig() {
   using rt::platform::install_handler;
+  rt::platform::mark_main_thread();
   install_handler(SIGFPE, on_arithmetic_fault, true, false);
   install_handler(SIGABRT, on_abort, false, false);
   install_handler(SIGINT, on_interrupt, false, true);

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <string>
 
 #include "platform.h"
 #include "units.h"
@@ -52,9 +51,9 @@ void report_failure(int unit, bool reading, const Failure& failure) {
   write_failure_line(failure);
   write_error_text("apparent state: unit ");
   write_number(static_cast<unsigned>(unit));
-  const std::string& name = state.units[unit].name;
-  write_error_text(name.empty() ? " (unnamed)" : " named ");
-  write_error_text(name.c_str());
+  const Unit& named = state.units[unit];
+  write_error_text(named.named() ? " named " : " (unnamed)");
+  if (named.named()) write_error_text(named.name);
   write_error_text(platform::kLineEnd);
   write_error_text("last format: list io");
   write_error_text(platform::kLineEnd);

@@ -5,9 +5,7 @@
 // comes back here as a value, and the statement reports it.
 #include <cassert>
 #include <cerrno>
-#include <new>
-#include <string>
-#include <utility>
+#include <cstring>
 
 #include "platform.h"
 #include "reader.h"
@@ -182,16 +180,12 @@ std::int32_t f_open(const rt::OpenList* list) {
   // Trailing blanks are not part of the name.
   rt::Word length = list->filelen;
   while (length > 0 && list->file[length - 1] == ' ') --length;
-  std::string name;
-  {
-    rt::platform::ExitSignalsHeld held;  // an exit must not find the allocator locked
-    try {
-      name.assign(list->file, static_cast<std::size_t>(length));
-    } catch (const std::bad_alloc&) {
-      fail({"open", nullptr, ENOMEM});
-    }
-  }
-  if (int error = rt::open_unit(list->unit, std::move(name)); error != 0) {
+  const auto size = static_cast<std::size_t>(length);
+  char* name = static_cast<char*>(rt::platform::allocate(size + 1));
+  if (name == nullptr) fail({"open", nullptr, ENOMEM});
+  std::memcpy(name, list->file, size);
+  name[size] = '\0';
+  if (int error = rt::open_unit(list->unit, name); error != 0) {
     fail({"open", nullptr, error});
   }
   end();

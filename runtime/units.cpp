@@ -2,9 +2,7 @@
 
 #include <cassert>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "platform.h"
 
@@ -23,8 +21,7 @@ void FileSource::attach(int fd) {
 int FileSource::refill_and_get() {
   if (at_end_ || fd_ < 0) return kEof;
   if (buffer_ == nullptr) {
-    platform::ExitSignalsHeld held;  // an exit must not find the allocator locked
-    buffer_ = static_cast<unsigned char*>(std::malloc(kCapacity + 1));
+    buffer_ = static_cast<unsigned char*>(platform::allocate(kCapacity + 1));
     if (buffer_ == nullptr) return fail(ENOMEM);
   }
   std::ptrdiff_t n = text_ended_ ? 0 : platform::read_some(fd_, buffer_, kCapacity);
@@ -156,9 +153,9 @@ int open_existing(const char* name) {
 }  // namespace
 
 bool reopen_for_reading(Unit& unit) {
-  assert(!unit.name.empty());  // the program reads no unit that it writes
+  assert(unit.named());  // the program reads no unit that it writes
   std::int64_t position = platform::position_of(unit.fd);
-  int fd = open_existing(unit.name.c_str());
+  int fd = open_existing(unit.name);
   if (fd >= 0 && position > 0 && platform::seek_to(fd, position) < 0) {
     platform::close_file(fd);
     fd = -1;
@@ -202,16 +199,15 @@ int open_or_create(const char* name, bool& created) {
 
 // The open itself may wait on another process (a FIFO's writer, a lease
 // to break), so it runs with the exit requests let through; only the
-// changes to the unit table, and the name's release, hold them.
-int open_unit(int number, std::string name) {
+// changes to the unit table hold them.
+int open_unit(int number, char* name) {
   Unit& unit = io().units[number];
   if (unit.connected()) close_unit(unit);
-  {
-    platform::ExitSignalsHeld held;
-    unit.name = std::move(name);  // the report of a failed open names it
-  }
+  char* old = unit.name;
+  unit.name = name;  // the report of a failed open names it
+  platform::release(old);
   bool created = false;
-  int fd = open_or_create(unit.name.c_str(), created);
+  int fd = open_or_create(unit.name, created);
   if (fd < 0) return errno;
   platform::ExitSignalsHeld held;
   unit.fd = fd;
@@ -232,9 +228,9 @@ int close_unit(Unit& unit) {
     error = write_out(unit);
   }
   platform::ExitSignalsHeld held;  // the unit table changes
-  if (!unit.name.empty()) platform::close_file(unit.fd);
+  if (unit.named()) platform::close_file(unit.fd);
   unit.fd = -1;
-  unit.name.clear();
+  if (unit.name != nullptr) unit.name[0] = '\0';  // the block stays: the exit routine frees none
   unit.in.attach(-1);
   return error;
 }

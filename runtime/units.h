@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "platform.h"
 #include "reader.h"
@@ -75,12 +74,13 @@ struct Unit {
   bool writing = false;           // direction of the last transfer
   bool record_at_a_time = false;  // each whole record is written out at once
   platform::StreamKind kind = platform::StreamKind::kFile;  // how it is written
-  std::string name;                                         // empty for a preconnected unit, whose
-                                                            // descriptor is never closed
+  char* name = nullptr;  // from allocate(); null or empty: a preconnected unit,
+                         // whose descriptor is never closed
   FileSource in;
   RecordBuffer out;
 
   bool connected() const { return fd >= 0; }
+  bool named() const { return name != nullptr && name[0] != '\0'; }
 };
 
 // The statement in progress: a READ, WRITE, OPEN or CLOSE, one at a time.
@@ -138,9 +138,10 @@ void connect_standard_units();
 // needs a descriptor that reads. False, the unit unchanged, when it cannot.
 bool reopen_for_reading(Unit& unit);
 
-// OPEN with status "unknown" of `name` on the unit. Returns 0, or the
-// errno of the step that failed, the unit then named but not connected.
-int open_unit(int number, std::string name);
+// OPEN with status "unknown" of `name`, a block from allocate() that the
+// unit takes over, on the unit. Returns 0, or the errno of the step that
+// failed, the unit then named but not connected.
+int open_unit(int number, char* name);
 // CLOSE with status keep. Returns 0 or the errno of a failed write-out; the
 // unit is disconnected either way.
 int close_unit(Unit& unit);

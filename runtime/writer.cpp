@@ -6,7 +6,6 @@
 #include <atomic>
 #include <bit>
 #include <cassert>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform.h"
@@ -61,15 +60,16 @@ void format_digits(UInt magnitude, char* end) {
 bool RecordBuffer::grow(std::size_t needed) {
   std::size_t capacity = capacity_ == 0 ? kInitialCapacity : capacity_;
   while (capacity < needed) capacity *= 2;
-  // An exit routine run from a handler must find neither the allocator's
-  // lock taken nor the buffer half moved.
-  platform::ExitSignalsHeld held;
-  char* fresh = static_cast<char*>(std::malloc(capacity));
+  char* fresh = static_cast<char*>(platform::allocate(capacity));
   if (fresh == nullptr) return false;
   if (size_ != 0) std::memcpy(fresh, data_, size_);
-  std::free(data_);
+  // An exit routine run from a handler finds the old block or the whole
+  // copy, never a freed one.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  char* old = data_;
   data_ = fresh;
   capacity_ = capacity;
+  platform::release(old);
   return true;
 }
 

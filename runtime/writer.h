@@ -5,8 +5,9 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
+
+#include "platform.h"
 
 namespace rt {
 
@@ -24,7 +25,7 @@ class RecordBuffer {
   static constexpr std::size_t kWriteOutSize = 64 * 1024;
 
   RecordBuffer() = default;
-  ~RecordBuffer() { std::free(data_); }
+  ~RecordBuffer() { platform::release(data_); }
   RecordBuffer(const RecordBuffer&) = delete;
   RecordBuffer& operator=(const RecordBuffer&) = delete;
 

@@ -274,7 +274,8 @@ class Runs(unittest.TestCase):
         full = ONE_PASS + CANCEL
         outcomes = [(full, b"", 0)] + [
             (full[:end], err, ABORT_STATUS) for err in (
-                list_out(b"Cannot allocate memory"), fatal(b"list in", b"Cannot allocate memory"))
+                list_out(b"Cannot allocate memory"), fatal(b"list in", b"Cannot allocate memory"),
+                fatal(b"list in", b"Cannot allocate memory", 3, b"primes.txt"))
             for end in [0] + [k + 1 for k, byte in enumerate(full) if byte == LE[-1]]]
         failed = 0
         for kib in range(8192, 0, -16):
