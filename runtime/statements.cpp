@@ -21,10 +21,14 @@ using rt::io;
 using rt::ReadStatus;
 using rt::Unit;
 
+int unit_number(const Unit& unit) {
+  return static_cast<int>(&unit - io().units);
+}
+
 // Reports the failure of the statement in progress, on its unit.
 [[noreturn]] void fail(const Failure& failure) {
   const rt::Statement& statement = io().statement;
-  rt::report_failure(statement.unit_number, statement.reading, failure);
+  rt::report_failure(unit_number(*statement.unit), statement.reading, failure);
 }
 
 // Reports a failed write-out of unit `number`.
@@ -47,9 +51,9 @@ Unit& begin(int number) {
   // Never two at once: the exit routine, which closes units, relies on it.
   if (statement.in_progress) fail({"I/O recursion", rt::kRecursionMessage});
   assert(number >= 0 && number < rt::kUnitCount);
-  statement.unit_number = number;
+  statement.unit = &io().units[number];
   statement.in_progress = 1;
-  return io().units[number];
+  return *statement.unit;
 }
 
 void end() {
@@ -62,7 +66,6 @@ Unit& begin_transfer(const rt::ControlList* list, bool reading) {
   assert(unit.connected());
   rt::Statement& statement = io().statement;
   statement.reading = reading;
-  statement.unit = &unit;
   statement.list_ended = false;
   return unit;
 }
@@ -133,7 +136,7 @@ std::int32_t e_wsle() {
   Unit& unit = *statement.unit;
   if (!statement.writer.finish()) fail_growing();
   if (unit.record_at_a_time || unit.out.whole_size() >= rt::RecordBuffer::kWriteOutSize) {
-    write_out_or_fail(statement.unit_number, unit);
+    write_out_or_fail(unit_number(unit), unit);
   }
   end();
   return 0;

@@ -88,11 +88,10 @@ struct Unit {
 // WRITE.
 struct Statement {
   volatile std::sig_atomic_t in_progress = 0;  // cleared by the exit routine too
-  int unit_number = 0;
-  Unit* unit = nullptr;     // the unit of a READ or WRITE
-  bool reading = false;     // the latest READ or WRITE was a READ
-  bool list_ended = false;  // a slash ended the READ's input list
-  RecordWriter writer;      // lays out the WRITE's items
+  Unit* unit = nullptr;                        // the unit of the latest statement
+  bool reading = false;                        // the latest READ or WRITE was a READ
+  bool list_ended = false;                     // a slash ended the READ's input list
+  RecordWriter writer;                         // lays out the WRITE's items
 };
 
 // How far the run's ending has got. The run ends once: process.cpp shows
