@@ -92,8 +92,7 @@ Unit& begin_transfer(const rt::ControlList* list, bool reading) {
 
 void read_item(rt::Word type, char* item) {
   if (type == rt::kTypeInteger64 &&
-      rt::read_plain_integer(io().statement.unit->in, *reinterpret_cast<std::int64_t*>(item)))
-      [[likely]] {
+      rt::read_plain_integer(io().statement.unit->in, *reinterpret_cast<std::int64_t*>(item))) {
     return;
   }
   read_item_fully(type, item);
@@ -149,8 +148,7 @@ std::int32_t s_rsle(const rt::ControlList* list) {
     Unit& out = io().units[rt::kOutputUnit];
     if (out.connected() && out.writing) write_out_or_fail(rt::kOutputUnit, out);
   }
-  if (unit.writing) [[unlikely]]
-    switch_to_reading(list->unit, unit);
+  if (unit.writing) switch_to_reading(list->unit, unit);
   if (unit.in.at_end()) fail({"read start", rt::kEndOfFileMessage});
   return 0;
 }

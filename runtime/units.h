@@ -23,8 +23,7 @@ inline constexpr int kOutputUnit = 6;
 class FileSource {
  public:
   int get() {
-    if (next_ != end_) [[likely]]
-      return *next_++;
+    if (next_ != end_) return *next_++;
     return refill_and_get();
   }
   void unget() {
@@ -41,7 +40,7 @@ class FileSource {
   // Skips the rest of the record and its line end; false when the file
   // ended, or failed, first.
   bool skip_line() {
-    if (next_ != end_ && *next_ == '\n') [[likely]] {
+    if (next_ != end_ && *next_ == '\n') {
       ++next_;
       return true;
     }
