@@ -51,9 +51,9 @@ void report_failure(int unit, bool reading, const Failure& failure) {
   write_failure_line(failure);
   write_error_text("apparent state: unit ");
   write_number(static_cast<unsigned>(unit));
-  const Unit& named = state.units[unit];
-  write_error_text(named.named() ? " named " : " (unnamed)");
-  if (named.named()) write_error_text(named.name);
+  const Unit& failed = state.units[unit];
+  write_error_text(failed.named() ? " named " : " (unnamed)");
+  if (failed.named()) write_error_text(failed.name);
   write_error_text(platform::kLineEnd);
   write_error_text("last format: list io");
   write_error_text(platform::kLineEnd);
