@@ -8,8 +8,11 @@
 // thread runs it, and the main thread never comes back from its read), or
 // else when the main thread next reads or leaves its last held stretch.
 // What is held is a count, not a mask: the stretches that the exit routine
-// must not find half done are the same as on POSIX (the write-out of whole
-// records, each allocation, the registration of the exit routine). A signal
+// must not find half done are the same as on POSIX (a write call with the
+// marking of its bytes written, each allocation, each change to the unit
+// table, the registration of the exit routine). A write here is one plain
+// call, which a pipe that nobody reads keeps waiting inside its hold: an
+// event that comes then is taken when the write returns. A signal
 // that the program raises itself runs its handler at once. Either way there
 // is one delivery only: the first to take it ends the process.
 #include <fcntl.h>
@@ -158,8 +161,6 @@ std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size) {
   return _write(fd, buffer, static_cast<unsigned>(size));
 }
 
-// A write here waits as it always has, inside the hold: a console event
-// that comes meanwhile is taken once the count drops to zero.
 StreamKind stream_kind(int) {
   return StreamKind::kFile;
 }
