@@ -176,7 +176,10 @@ std::ptrdiff_t write_now(int fd, StreamKind kind, const void* buffer, std::size_
   return ::write(fd, buffer, size);
 }
 
-int wait_until_ready(int fd, bool writing) {
+// Out of line: inlined with every write to standard error, it bloats the
+// scan that link-time optimisation builds around them, and costs the scans
+// of 360 about 2.5% of their instructions.
+[[gnu::noinline]] int wait_until_ready(int fd, bool writing) {
   pollfd ready{fd, static_cast<short>(writing ? POLLOUT : POLLIN), 0};
   const timespec bound{0, kWaitNanoseconds};
   sigset_t mask;

@@ -25,14 +25,17 @@ int unit_number(const Unit& unit) {
   return static_cast<int>(&unit - io().units);
 }
 
-// Reports the failure of the statement in progress, on its unit.
-[[noreturn]] void fail(const Failure& failure) {
+// Reports the failure of the statement in progress, on its unit. The two
+// reports are out of line and cold: inlined at every failure, they bloat
+// the scan that link-time optimisation builds, and cost 50 scans of 360
+// about 2% of their instructions.
+[[noreturn, gnu::cold, gnu::noinline]] void fail(const Failure& failure) {
   const rt::Statement& statement = io().statement;
   rt::report_failure(unit_number(*statement.unit), statement.reading, failure);
 }
 
 // Reports a failed write-out of unit `number`.
-[[noreturn]] void fail_writing(int number, int error) {
+[[noreturn, gnu::cold, gnu::noinline]] void fail_writing(int number, int error) {
   rt::report_failure(number, false, {"list out", nullptr, error});
 }
 

@@ -92,8 +92,8 @@ void RecordBuffer::forget_written() {
 bool RecordWriter::text(const char* bytes, std::size_t length) {
   if (column() != 0 && column() + length >= kLineLength && !out_->end_record()) return false;
   const std::size_t blank = column() == 0 ? 1 : 0;
-  char* to = out_->reserve(blank + length);
-  if (to == nullptr) return false;
+  if (!out_->make_room(blank + length)) return false;
+  char* to = out_->end();
   if (blank != 0) *to = ' ';
   std::memcpy(to + blank, bytes, length);
   out_->advance(blank + length);
@@ -107,8 +107,8 @@ bool RecordWriter::integer(std::int64_t value) {
   const std::size_t digits = count_digits(magnitude);
   if (column() != 0 && column() + digits >= kLineLength && !out_->end_record()) return false;
   const std::size_t length = digits + (value < 0 ? 2 : 1);
-  char* to = out_->reserve(length);
-  if (to == nullptr) return false;
+  if (!out_->make_room(length)) return false;
+  char* to = out_->end();
   to[0] = ' ';
   to[1] = '-';  // overwritten by the first digit when not negative
   if (magnitude >> 32 == 0) {

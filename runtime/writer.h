@@ -30,18 +30,18 @@ class RecordBuffer {
   RecordBuffer& operator=(const RecordBuffer&) = delete;
 
   [[nodiscard]] bool put(const char* bytes, std::size_t count) {
-    char* to = reserve(count);
-    if (to == nullptr) return false;
-    std::memcpy(to, bytes, count);
+    if (!make_room(count)) return false;
+    std::memcpy(end(), bytes, count);
     size_ += count;
     return true;
   }
-  // Room for `count` more bytes of the record being built; advance() then
-  // takes in as many as were written there.
-  [[nodiscard]] char* reserve(std::size_t count) {
-    if (capacity_ - size_ < count && !grow(size_ + count)) return nullptr;
-    return data_ + size_;
+  // Room for `count` more bytes of the record being built, from end() on;
+  // advance() then takes in as many as were written there. Only growing
+  // can fail, so a buffer with room costs no second test.
+  [[nodiscard]] bool make_room(std::size_t count) {
+    return capacity_ - size_ >= count || grow(size_ + count);
   }
+  char* end() { return data_ + size_; }
   void advance(std::size_t count) {
     assert(count <= capacity_ - size_);
     size_ += count;
