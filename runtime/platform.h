@@ -40,9 +40,10 @@ std::ptrdiff_t read_some(int fd, void* buffer, std::size_t size);
 std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size);
 
 // What a write-out's write call may wait on, decided once a connection:
-// nothing but the system (a file, a device that is no terminal), a socket,
-// or a reader that may stop reading (a pipe, a FIFO, a terminal).
-enum class StreamKind : unsigned char { kFile, kSocket, kPipe };
+// nothing but the system (a regular file, which a failed write-out may cut
+// back, or a device that is no terminal), a socket, or a reader that may
+// stop reading (a pipe, a FIFO, a terminal).
+enum class StreamKind : unsigned char { kFile, kDevice, kSocket, kPipe };
 StreamKind stream_kind(int fd);
 // One write call that never waits on another process, and so may run with
 // the exit requests held: all or part of the bytes, or -1 with errno,

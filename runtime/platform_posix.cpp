@@ -152,12 +152,13 @@ StreamKind stream_kind(int fd) {
   if (::fstat(fd, &file) != 0) return StreamKind::kFile;  // its write reports why
   if (S_ISSOCK(file.st_mode)) return StreamKind::kSocket;
   if (S_ISFIFO(file.st_mode) || (S_ISCHR(file.st_mode) && ::isatty(fd))) return StreamKind::kPipe;
-  return StreamKind::kFile;
+  return S_ISREG(file.st_mode) ? StreamKind::kFile : StreamKind::kDevice;
 }
 
 std::ptrdiff_t write_now(int fd, StreamKind kind, const void* buffer, std::size_t size) {
   switch (kind) {
     case StreamKind::kFile:
+    case StreamKind::kDevice:
       break;
     case StreamKind::kSocket:  // the same bytes and SIGPIPE as write, never a wait
       return ::send(fd, buffer, size, MSG_DONTWAIT);

@@ -64,28 +64,29 @@ int write_out(Unit& unit) {
   const std::int64_t start =
       unit.kind == platform::StreamKind::kFile ? platform::write_position(unit.fd) : -1;
   int error = 0;
-  while (out.unwritten_size() != 0 && error == 0) {
-    std::ptrdiff_t n;
+  for (;;) {
     {
       platform::ExitSignalsHeld held;
-      n = platform::write_now(unit.fd, unit.kind, out.unwritten(), out.unwritten_size());
-      if (n > 0) out.mark_written(static_cast<std::size_t>(n));
+      std::ptrdiff_t n =
+          platform::write_now(unit.fd, unit.kind, out.unwritten(), out.unwritten_size());
       error = n < 0 ? errno : 0;
+      if (n > 0) out.mark_written(static_cast<std::size_t>(n));
+      if (out.unwritten_size() == 0) {
+        out.forget_written();
+        return 0;
+      }
     }
-    if (error == EINTR) {
-      error = 0;
-    } else if (error == EAGAIN || error == EWOULDBLOCK) {
+    if (error == EAGAIN || error == EWOULDBLOCK) {
       error = platform::wait_until_ready(unit.fd, true) == 0 ? 0 : errno;
     }
+    if (error != 0 && error != EINTR) break;
   }
   platform::ExitSignalsHeld held;
-  if (error != 0) {
-    const std::size_t done = static_cast<std::size_t>(out.unwritten() - out.data()) - first;
-    cut_back_to_whole_record(unit.fd, start, out.data(), first, done);
-    // Records that could not be written are dropped, never retried: the
-    // failure itself ends the run.
-    out.mark_written(out.unwritten_size());
-  }
+  const std::size_t done = static_cast<std::size_t>(out.unwritten() - out.data()) - first;
+  cut_back_to_whole_record(unit.fd, start, out.data(), first, done);
+  // Records that could not be written are dropped, never retried: the
+  // failure itself ends the run.
+  out.mark_written(out.unwritten_size());
   out.forget_written();
   return error;
 }
