@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace rt::platform {
 
@@ -28,12 +29,35 @@ enum class OpenMode { kReadWrite, kReadOnly, kCreate };
 
 // Returns a descriptor, or -1 with errno set. Files are always binary: the
 // run-time itself writes the platform's line end and drops CR before LF.
+// A FIFO asked for reading and writing is opened as its reader only, so
+// that its writer's close ends its data.
 int open_file(const char* name, OpenMode mode);
 int close_file(int fd);
 // One read or write call, retried on EINTR, and made again once a
-// non-blocking descriptor is ready; returns the count or -1.
+// non-blocking descriptor is ready; returns the count or -1. Between the
+// tries it waits as wait_until_ready() does.
 std::ptrdiff_t read_some(int fd, void* buffer, std::size_t size);
 std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size);
+
+// What a write-out's write call may wait on, decided once a connection:
+// nothing but the system (a regular file, which a failed write-out may cut
+// back, or a device that is no terminal), a socket, or a reader that may
+// stop reading (a pipe, a FIFO, a terminal).
+enum class StreamKind : unsigned char { kFile, kDevice, kSocket, kPipe };
+StreamKind stream_kind(int fd);
+// One write call that never waits on another process, and so may run with
+// the exit requests held: all or part of the bytes, or -1 with errno,
+// EAGAIN when there is no room now.
+std::ptrdiff_t write_now(int fd, StreamKind kind, const void* buffer, std::size_t size);
+// Waits until `fd` may have room (`writing`) or input, or for a short
+// while, whichever comes first; the caller then simply tries again, which
+// also sees the states the wait is never woken for. The exit requests come
+// through while it waits, unless the run's ending has begun. Returns 0, or
+// -1 with errno.
+int wait_until_ready(int fd, bool writing);
+// Where the next write on `fd` lands: the position, or the size for a
+// descriptor that appends; -1 when it has none.
+std::int64_t write_position(int fd);
 // How many of the `count` bytes just read from `fd` are text. On Windows a
 // Ctrl-Z ends the text of a file or a pipe, and the bytes from it on are
 // never read; in a console, a line that starts with Ctrl-Z is the end of
@@ -54,10 +78,11 @@ bool is_terminal(int fd);
 // console at 850.
 void prepare_standard_streams();
 
-// Holds off interrupt, termination, abort and arithmetic-fault requests while
-// whole records are being written out, so that an exit routine run from their
-// handlers never writes the same bytes twice, and while the run-time
-// allocates, so that it never runs with the allocator's lock held.
+// Holds off interrupt, termination, abort and arithmetic-fault requests
+// around the bookkeeping that an exit routine run from their handlers must
+// not find half done: a write call together with marking its bytes written
+// (else it would write them again), an allocation (allocate()), a change to
+// the unit table. Never held across a call that may wait on another process.
 class ExitSignalsHeld {
  public:
   ExitSignalsHeld();
@@ -70,6 +95,23 @@ class ExitSignalsHeld {
   sigset_t saved_;  // the mask to put back
 #endif
 };
+
+// The run-time's one way to allocate and to release: with the exit requests
+// held, as an exit routine run from a handler in the middle of malloc or
+// free would wait for ever on the allocator's lock. Null when memory is out
+// (ENOMEM); release takes null too.
+inline void* allocate(std::size_t size) {
+  ExitSignalsHeld held;
+  return std::malloc(size);
+}
+inline void release(void* block) {
+  ExitSignalsHeld held;
+  std::free(block);
+}
+
+// Notes the thread that runs the program, at start-up before any handler
+// is installed: handlers tell by it who raised a signal.
+void mark_main_thread();
 
 // The run is ending: STOP, the fatal report and every handler pass here
 // first. From here on exit requests are held off for good, so the ending

@@ -8,8 +8,11 @@
 // thread runs it, and the main thread never comes back from its read), or
 // else when the main thread next reads or leaves its last held stretch.
 // What is held is a count, not a mask: the stretches that the exit routine
-// must not find half done are the same as on POSIX (the write-out of whole
-// records, each allocation, the registration of the exit routine). A signal
+// must not find half done are the same as on POSIX (a write call with the
+// marking of its bytes written, each allocation, each change to the unit
+// table, the registration of the exit routine). A write here is one plain
+// call, which a pipe that nobody reads keeps waiting inside its hold: an
+// event that comes then is taken when the write returns. A signal
 // that the program raises itself runs its handler at once. Either way there
 // is one delivery only: the first to take it ends the process.
 #include <fcntl.h>
@@ -158,6 +161,20 @@ std::ptrdiff_t write_some(int fd, const void* buffer, std::size_t size) {
   return _write(fd, buffer, static_cast<unsigned>(size));
 }
 
+StreamKind stream_kind(int) {
+  return StreamKind::kFile;
+}
+std::ptrdiff_t write_now(int fd, StreamKind, const void* buffer, std::size_t size) {
+  return write_some(fd, buffer, size);
+}
+int wait_until_ready(int, bool) {
+  Sleep(250);  // no descriptor here is left non-blocking: never reached
+  return 0;
+}
+std::int64_t write_position(int fd) {
+  return position_of(fd);
+}
+
 std::size_t text_length(int fd, const void* bytes, std::size_t count) {
   const char* text = static_cast<const char*>(bytes);
   const char* end = static_cast<const char*>(std::memchr(text, kTextEnd, count));
@@ -205,8 +222,11 @@ void begin_ending() {
   InterlockedExchange(&main_state, kEnding);
 }
 
+void mark_main_thread() {
+  main_thread_id = GetCurrentThreadId();
+}
+
 void install_handler(int signal, SignalHandler handler, bool once, bool keep_ignored) {
-  if (main_thread_id == 0) main_thread_id = GetCurrentThreadId();
   handlers[signal] = handler;
   // signal() here always sets the action back to default before the
   // handler runs; a handler that stays is put back by forward().

@@ -34,9 +34,9 @@ char** saved_argv = nullptr;
 // statement has a branch where the program could look at a flag. What it
 // costs: the exit routine runs in the middle of whatever the program was
 // doing, so every stretch that it must not find half done holds the
-// requests off (platform.h); and a request that comes while a write-out
-// blocks (standard output a pipe that nobody reads) waits as long as the
-// write-out does.
+// requests off (platform.h), never across a wait on another process; and a
+// request that comes once the ending has begun waits for it, a write-out
+// to a pipe that nobody reads included (platform_posix.cpp).
 void on_arithmetic_fault(int) {
   sig_die("Floating Exception", 1);
 }
@@ -59,6 +59,7 @@ void f_setarg(int argc, char** argv) {
 
 void f_setsig() {
   using rt::platform::install_handler;
+  rt::platform::mark_main_thread();
   install_handler(SIGFPE, on_arithmetic_fault, true, false);
   install_handler(SIGABRT, on_abort, false, false);
   install_handler(SIGINT, on_interrupt, false, true);
@@ -80,7 +81,9 @@ void f_exit() {
   state.ending.closed = 1;
   for (int number = 0; number < rt::kUnitCount; ++number) {
     int error = rt::close_unit(state.units[number]);
-    if (error != 0 && !state.ending.reporting) rt::fatal_write(number, error);
+    if (error != 0 && !state.ending.reporting) {
+      rt::report_failure(number, false, {"list out", nullptr, error});
+    }
   }
 }
 
@@ -89,10 +92,18 @@ void sig_die(const char* message, int kill) {
   rt::write_error_text(message);
   rt::write_error_text(rt::platform::kLineEnd);
   if (kill != 1) std::exit(1);
+  rt::end_abnormally();
+}
+
+namespace rt {
+
+void end_abnormally() {
   f_exit();
   std::signal(SIGABRT, SIG_DFL);
-  rt::platform::abnormal_end();
+  platform::abnormal_end();
 }
+
+}  // namespace rt
 
 void s_stop(const char* text, rt::Word length) {
   rt::platform::begin_ending();

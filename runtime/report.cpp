@@ -3,22 +3,13 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <string>
 
 #include "platform.h"
-#include "runtime.h"
 #include "units.h"
 
 namespace rt {
 
 namespace {
-
-// A run-time failure line, whichever of the three shapes it takes.
-struct FailureLine {
-  const char* context;
-  const char* message;  // null for a system error
-  int error;            // the saved errno of a system error
-};
 
 void write_number(unsigned n) {
   char digits[std::numeric_limits<unsigned>::digits10 + 2];  // and the NUL
@@ -31,46 +22,46 @@ void write_number(unsigned n) {
   write_error_text(first);
 }
 
-void write_failure_line(const FailureLine& line) {
-  write_error_text(line.context);
+void write_failure_line(const Failure& failure) {
+  write_error_text(failure.context);
   write_error_text(": ");
-  if (line.message != nullptr) {
-    write_error_text(line.message);
-  } else if (const char* text = platform::error_text(line.error)) {
+  if (failure.message != nullptr) {
+    write_error_text(failure.message);
+  } else if (const char* text = platform::error_text(failure.error)) {
     write_error_text(text);
   } else {
     write_error_text("Unknown error ");
-    write_number(static_cast<unsigned>(line.error));
+    write_number(static_cast<unsigned>(failure.error));
   }
   write_error_text(platform::kLineEnd);
 }
 
+}  // namespace
+
 // Steps 1 and 2 of the run's ending (process.cpp).
-[[noreturn]] void report(const FailureLine& line) {
+void report_failure(int unit, bool reading, const Failure& failure) {
   platform::begin_ending();
   IoState& state = io();
   if (state.ending.reporting) {  // the report must not nest
-    write_failure_line(line);
+    write_failure_line(failure);
     write_error_text("(fatal I/O error already reported, aborting.)");
     platform::abnormal_end();
   }
   state.ending.reporting = 1;
-  write_failure_line(line);
-  const Statement& statement = state.statement;
+  write_failure_line(failure);
   write_error_text("apparent state: unit ");
-  write_number(static_cast<unsigned>(statement.unit_number));
-  const std::string& name = state.units[statement.unit_number].name;
-  write_error_text(name.empty() ? " (unnamed)" : " named ");
-  write_error_text(name.c_str());
+  write_number(static_cast<unsigned>(unit));
+  const Unit& failed = state.units[unit];
+  write_error_text(failed.named() ? " named " : " (unnamed)");
+  if (failed.named()) write_error_text(failed.name);
   write_error_text(platform::kLineEnd);
   write_error_text("last format: list io");
   write_error_text(platform::kLineEnd);
-  write_error_text(statement.reading ? "lately reading" : "lately writing");
-  write_error_text(" sequential formatted external");
-  sig_die(" IO", 1);
+  write_error_text(reading ? "lately reading" : "lately writing");
+  write_error_text(" sequential formatted external IO");
+  write_error_text(platform::kLineEnd);
+  end_abnormally();
 }
-
-}  // namespace
 
 void write_error_text(const char* text) {
   std::size_t length = std::strlen(text);
@@ -80,24 +71,6 @@ void write_error_text(const char* text) {
     text += n;
     length -= static_cast<std::size_t>(n);
   }
-}
-
-void fatal_end_of_file(const char* context) {
-  report({context, "end of file", 0});
-}
-
-void fatal_error(const char* context, const char* message) {
-  report({context, message, 0});
-}
-
-void fatal_system(const char* context, int error) {
-  report({context, nullptr, error});
-}
-
-void fatal_write(int unit, int error) {
-  io().statement.unit_number = unit;
-  io().statement.reading = false;
-  report({"list out", nullptr, error});
 }
 
 }  // namespace rt

@@ -6,9 +6,9 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
-#include "reader.h"
+#include "file_source.h"
+#include "platform.h"
 #include "writer.h"
 
 namespace rt {
@@ -18,62 +18,18 @@ inline constexpr int kErrorUnit = 0;
 inline constexpr int kInputUnit = 5;
 inline constexpr int kOutputUnit = 6;
 
-// Buffered reading from a descriptor, as a buffered source for the value
-// reader (reader.h). The per-byte path is inline; only refilling leaves it.
-class FileSource {
- public:
-  int get() {
-    if (next_ != end_) [[likely]]
-      return *next_++;
-    return refill_and_get();
-  }
-  void unget() {
-    assert(buffer_ != nullptr && next_ > buffer_);  // a byte that get() returned
-    --next_;
-  }
-
-  // Reads `fd` from here on, from an empty buffer; -1 reads nothing.
-  void attach(int fd);
-  const unsigned char* buffered_begin() const { return next_; }
-  const unsigned char* buffered_end() const { return end_; }
-  // Marks the buffered bytes before `next` as read.
-  void consume_to(const unsigned char* next) { next_ = next; }
-  // Skips the rest of the record and its line end; false when the file
-  // ended first.
-  bool skip_line() {
-    if (next_ != end_ && *next_ == '\n') [[likely]] {
-      ++next_;
-      return true;
-    }
-    return skip_line_slowly();
-  }
-  bool at_end() const { return at_end_; }
-
- private:
-  int refill_and_get();
-  bool skip_line_slowly();
-
-  static constexpr std::size_t kCapacity = 64 * 1024;
-  static constexpr unsigned char kNoBytes[1] = {kSentinel};  // before the first refill
-  unsigned char* buffer_ = nullptr;  // kCapacity and the sentinel, made at the first
-                                     // refill and kept for the next connection
-  const unsigned char* next_ = kNoBytes;
-  const unsigned char* end_ = kNoBytes;
-  int fd_ = -1;
-  bool text_ended_ = false;  // what is left of the descriptor is not text
-  bool at_end_ = false;      // sticky: a console is not asked again
-};
-
 struct Unit {
   int fd = -1;                    // -1: not connected
   bool writing = false;           // direction of the last transfer
   bool record_at_a_time = false;  // each whole record is written out at once
-  std::string name;               // empty for a preconnected unit, whose
-                                  // descriptor is never closed
+  platform::StreamKind kind = platform::StreamKind::kFile;  // how it is written
+  char* name = nullptr;  // from allocate(); null or empty: a preconnected unit,
+                         // whose descriptor is never closed
   FileSource in;
   RecordBuffer out;
 
   bool connected() const { return fd >= 0; }
+  bool named() const { return name != nullptr && name[0] != '\0'; }
 };
 
 // The statement in progress: a READ, WRITE, OPEN or CLOSE, one at a time.
@@ -81,11 +37,10 @@ struct Unit {
 // WRITE.
 struct Statement {
   volatile std::sig_atomic_t in_progress = 0;  // cleared by the exit routine too
-  int unit_number = 0;
-  Unit* unit = nullptr;     // the unit of a READ or WRITE
-  bool reading = false;     // the latest READ or WRITE was a READ
-  bool list_ended = false;  // a slash ended the READ's input list
-  RecordWriter writer;      // lays out the WRITE's items
+  Unit* unit = nullptr;                        // the unit of the latest statement
+  bool reading = false;                        // the latest READ or WRITE was a READ
+  bool list_ended = false;                     // a slash ended the READ's input list
+  RecordWriter writer;                         // lays out the WRITE's items
 };
 
 // How far the run's ending has got. The run ends once: process.cpp shows
@@ -125,23 +80,21 @@ void connect_standard_units();
 // of the failed write; the records are dropped either way. Out of line:
 // inlined, it costs the scans of 360 and of a large prime about 4%.
 [[gnu::noinline]] int write_out(Unit& unit);
-// The same for unit `number`, with a failure reported as fatal.
-void write_out_or_fail(int number, Unit& unit);
 
-// Turns a writing unit to reading before a READ: only a file that OPEN had
-// to create is one; a failure is reported as fatal. No unit ever turns the
-// other way: the program writes only to the units that start writing. Out
-// of line: inlined into every READ, it costs the scans of 360 about 11%.
-[[gnu::noinline]] void switch_to_reading(int number, Unit& unit);
-inline void turn_to_reading(int number, Unit& unit) {
-  if (unit.writing) [[unlikely]]
-    switch_to_reading(number, unit);
-}
+// Reopens a unit whose records are written out for reading, at the same
+// position: only a file that OPEN had to create is written, and reading it
+// needs a descriptor that reads. False, the unit unchanged, when it cannot.
+bool reopen_for_reading(Unit& unit);
 
-// OPEN with status "unknown" of `name` on the unit; failures are fatal.
-void open_unit(int number, std::string name);
+// OPEN with status "unknown" of `name`, a block from allocate() that the
+// unit takes over, on the unit. Returns 0, or the errno of the step that
+// failed, the unit then named but not connected.
+int open_unit(int number, char* name);
 // CLOSE with status keep. Returns 0 or the errno of a failed write-out; the
 // unit is disconnected either way.
 int close_unit(Unit& unit);
+// The exit routine's CLOSE: as close_unit, but refused (0, the unit left
+// as it is) while a statement is in progress, as I/O nested in it.
+int close_at_exit(Unit& unit);
 
 }  // namespace rt

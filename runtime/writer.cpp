@@ -6,12 +6,9 @@
 #include <atomic>
 #include <bit>
 #include <cassert>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform.h"
-#include "report.h"
 
 namespace rt {
 
@@ -60,52 +57,58 @@ void format_digits(UInt magnitude, char* end) {
 
 }  // namespace
 
-void RecordBuffer::grow(std::size_t needed) {
+bool RecordBuffer::grow(std::size_t needed) {
   std::size_t capacity = capacity_ == 0 ? kInitialCapacity : capacity_;
   while (capacity < needed) capacity *= 2;
-  // An exit routine run from a handler must find neither the allocator's
-  // lock taken nor the buffer half moved.
-  platform::ExitSignalsHeld held;
-  char* fresh = static_cast<char*>(std::malloc(capacity));
-  if (fresh == nullptr) fatal_system("list out", ENOMEM);
+  char* fresh = static_cast<char*>(platform::allocate(capacity));
+  if (fresh == nullptr) return false;
   if (size_ != 0) std::memcpy(fresh, data_, size_);
-  std::free(data_);
+  // An exit routine run from a handler finds the old block or the whole
+  // copy, never a freed one.
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  char* old = data_;
   data_ = fresh;
   capacity_ = capacity;
+  platform::release(old);
+  return true;
 }
 
-void RecordBuffer::end_record() {
-  put(platform::kLineEnd, platform::kLineEndLength);
+bool RecordBuffer::end_record() {
+  if (!put(platform::kLineEnd, platform::kLineEndLength)) return false;
   // The bytes must be in place before the record counts as whole.
   std::atomic_signal_fence(std::memory_order_seq_cst);
   whole_ = size_;
+  return true;
 }
 
-void RecordBuffer::consume(std::size_t count) {
-  assert(count <= whole_);
-  std::size_t rest = size_ - count;
-  if (rest != 0) std::memmove(data_, data_ + count, rest);
-  whole_ -= count;
+void RecordBuffer::forget_written() {
+  std::size_t rest = size_ - written_;
+  if (rest != 0 && written_ != 0) std::memmove(data_, data_ + written_, rest);
+  whole_ -= written_;
   size_ = rest;
+  written_ = 0;
 }
 
-void RecordWriter::text(const char* bytes, std::size_t length) {
-  if (column() != 0 && column() + length >= kLineLength) out_->end_record();
+bool RecordWriter::text(const char* bytes, std::size_t length) {
+  if (column() != 0 && column() + length >= kLineLength && !out_->end_record()) return false;
   const std::size_t blank = column() == 0 ? 1 : 0;
-  char* to = out_->reserve(blank + length);
+  if (!out_->make_room(blank + length)) return false;
+  char* to = out_->end();
   if (blank != 0) *to = ' ';
   std::memcpy(to + blank, bytes, length);
   out_->advance(blank + length);
+  return true;
 }
 
-void RecordWriter::integer(std::int64_t value) {
+bool RecordWriter::integer(std::int64_t value) {
   // The magnitude in unsigned arithmetic, so the most negative value has one.
   std::uint64_t magnitude = static_cast<std::uint64_t>(value);
   if (value < 0) magnitude = ~magnitude + 1;
   const std::size_t digits = count_digits(magnitude);
-  if (column() != 0 && column() + digits >= kLineLength) out_->end_record();
+  if (column() != 0 && column() + digits >= kLineLength && !out_->end_record()) return false;
   const std::size_t length = digits + (value < 0 ? 2 : 1);
-  char* to = out_->reserve(length);
+  if (!out_->make_room(length)) return false;
+  char* to = out_->end();
   to[0] = ' ';
   to[1] = '-';  // overwritten by the first digit when not negative
   if (magnitude >> 32 == 0) {
@@ -114,5 +117,6 @@ void RecordWriter::integer(std::int64_t value) {
     format_digits(magnitude, to + length);
   }
   out_->advance(length);
+  return true;
 }
 }  // namespace rt

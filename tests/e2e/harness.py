@@ -5,13 +5,17 @@ import contextlib
 import fcntl
 import functools
 import os
+import platform
 import re
 import resource
 import select
 import shutil
 import signal
+import socket
 import subprocess
+import sys
 import tempfile
+import threading
 import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
@@ -57,6 +61,26 @@ FILES = {"primes.txt": TABLE, "factor.txt": b" \r\n-9223372036854775808 7\r\n"}
 
 class Link(str):
     """A folder entry that is a symbolic link to this name."""
+
+
+class Fifo:
+    """A folder entry that is a FIFO: its writer puts `data` and closes, or with None, nobody
+    ever opens it to write. Any FIFO equals any other: what went through is gone."""
+
+    def __init__(self, data=None):
+        self.data = data
+
+    def __eq__(self, other):
+        return isinstance(other, Fifo)
+
+
+class Appended(bytes):
+    """Standard output a file holding these bytes, opened to append."""
+
+
+class Leased(bytes):
+    """A file holding these bytes, on which the test holds a read lease while the program runs:
+    opening it to write waits for the lease to break."""
 
 
 class Child:
@@ -121,9 +145,11 @@ class Jam:
 @dataclass
 class Row:
     """A run and what it must give: output, standard error, `ending` (a status, ABORT or minus
-    a signal), its `files` (bytes, DIR or a Link, by name) unchanged beside those `created`.
-    Around it: `modes` ("." the folder), `args`, `stdout` ("pipe", "file", "full", or bytes in
-    a file read and written), what the `child` inherits, a `pause`, a `jam`med pipe."""
+    a signal), its `files` (bytes, DIR, a Link, a Fifo or Leased bytes, by name) unchanged beside
+    those `created`. Around it: `modes` ("." the folder), `args`, `stdout` ("pipe", "file",
+    "full", "socket": a full non-blocking Unix socket whose reader shuts down at the pause, or
+    bytes in a file read and written, or Appended to), what the `child` inherits, a `pause`, a
+    `jam`med pipe."""
     name: str
     stdin: bytes
     out: bytes
@@ -146,6 +172,8 @@ def _folder(files, modes, owner):
         path = Path(folder.name, name)
         if isinstance(data, Link):
             path.symlink_to(data)
+        elif isinstance(data, Fifo):
+            os.mkfifo(path)
         elif data == DIR:
             path.mkdir()
         else:
@@ -164,7 +192,7 @@ def _collect(folder):
         if not path.is_symlink():
             path.chmod(0o700)
     found = {path.name: Link(os.readlink(path)) if path.is_symlink() else DIR if path.is_dir()
-             else path.read_bytes() for path in entries}
+             else Fifo() if path.is_fifo() else path.read_bytes() for path in entries}
     os.chmod(folder.name, 0o755)
     folder.cleanup()
     return found
@@ -181,21 +209,34 @@ def _copy_for_nobody():
 def run(row):
     """Runs the program as `row` says, in a fresh folder; returns its output, standard error,
     ending (status, or minus the signal) and the folder's files."""
-    pause, jam = row.pause, row.jam
+    pause, jam, stdout = row.pause, row.jam, row.stdout
     skip = SIGNAL_SKIPS.get(pause and pause.signal) or row.child.skip
     if skip:
         raise unittest.SkipTest(skip)
     folder = _folder(row.files, row.modes, NOBODY if row.child.nobody else None)
-    out_file = (None if row.stdout == "pipe" else open("/dev/full", "wb") if row.stdout == "full"
-                else tempfile.TemporaryFile())
-    if isinstance(row.stdout, bytes):
-        out_file.write(row.stdout)
+    try:
+        leases = _prepare(folder, row.files)
+    except unittest.SkipTest:
+        _collect(folder)
+        raise
+    out_file = (None if stdout in ("pipe", "socket") else open("/dev/full", "wb")
+                if stdout == "full" else tempfile.TemporaryFile())
+    if isinstance(stdout, bytes):
+        out_file.write(stdout)
         out_file.seek(0)
+        if isinstance(stdout, Appended):
+            fcntl.fcntl(out_file, fcntl.F_SETFL, fcntl.fcntl(out_file, fcntl.F_GETFL) | os.O_APPEND)
     streams = {1: out_file or subprocess.PIPE, 2: subprocess.PIPE}
     if jam:
         jammed, streams[jam.fd] = os.pipe()
         filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam.room
         os.write(streams[jam.fd], bytes(filler))
+    if stdout == "socket":
+        streams[1], reader = socket.socketpair()
+        streams[1].setblocking(False)
+        with contextlib.suppress(BlockingIOError):
+            while True:
+                streams[1].send(bytes(65536))
     p = row.child.start(row.args, folder.name, streams[1], streams[2])
     seen, stdin = b"", row.stdin
     try:
@@ -205,6 +246,8 @@ def run(row):
             p.stdin.write(stdin)
             p.stdin.flush()
             seen = pause.wait(p.stdout, p.pid)
+            if stdout == "socket":
+                reader.shutdown(socket.SHUT_RD)
             if pause.signal:
                 p.send_signal(pause.signal)
                 with contextlib.suppress(subprocess.TimeoutExpired):
@@ -219,13 +262,18 @@ def run(row):
                         2: (out, drained.result(TIMEOUT))}[jam.fd]
             os.close(jammed)
         err = QEMU_DEATH.sub(b"", err) if QEMU else err
-        if out_file and row.stdout != "full":
+        if out_file and stdout != "full":
             out = os.pread(out_file.fileno(), 1 << 24, 0)
     finally:
         p.kill()
         p.wait()
         if out_file:
             out_file.close()
+        if stdout == "socket":
+            streams[1].close()
+            reader.close()
+        for fd in leases:
+            os.close(fd)
         found = _collect(folder)
     return seen + (out or b""), err, p.returncode, found
 
@@ -246,17 +294,43 @@ def at_prompt(prompt):
     return wait
 
 
-def writing_blocked(fd):
-    """A wait: until the program sleeps writing to the jammed pipe that is its descriptor `fd`."""
+# The calls that wait for room or for a file to open, by this machine's call numbers.
+POLLS, OPENS = {"x86_64": ({7, 271}, {2, 257}), "aarch64": ({73}, {56})}.get(platform.machine(),
+                                                                          (set(), set()))
+
+
+def _asleep_in(pid):
+    """The call the program sleeps in, and its first argument: the descriptor it waits on, for
+    a poll the one of its first pollfd."""
+    call = Path("/proc/%d/syscall" % pid).read_text().split()
+    number, first = int(call[0]), int(call[1], 16)
+    if number in POLLS:
+        with open("/proc/%d/mem" % pid, "rb") as memory:
+            memory.seek(first)
+            first = int.from_bytes(memory.read(4), sys.byteorder, signed=True)
+    return number, first
+
+
+def _until(asleep, failure):
+    """A wait: until asleep(pid) is true."""
     def wait(out, pid):
         deadline = time.monotonic() + TIMEOUT
         while True:
-            call = Path("/proc/%d/syscall" % pid).read_text().split()
             with contextlib.suppress(OSError, IndexError, ValueError):
-                if os.readlink("/proc/%d/fd/%d" % (pid, int(call[1], 16))) == os.readlink(
-                        "/proc/%d/fd/%d" % (pid, fd)):
+                if asleep(pid):
                     return b""
             if time.monotonic() > deadline:
-                raise AssertionError("never blocked writing")
+                raise AssertionError(failure)
             time.sleep(0.01)
     return wait
+
+
+def writing_blocked(fd):
+    """A wait: until the program sleeps writing to the jammed pipe or the socket that is its
+    descriptor `fd`, or waiting for room in it."""
+    return _until(lambda pid: os.readlink("/proc/%d/fd/%d" % (pid, _asleep_in(pid)[1]))
+                  == os.readlink("/proc/%d/fd/%d" % (pid, fd)), "never blocked writing")
+
+
+# A wait: until the program sleeps in the open of a file.
+opening = _until(lambda pid: _asleep_in(pid)[0] in OPENS, "never waited opening")

@@ -7,11 +7,16 @@
 //            as written: unless held off, the exit routine writes them again;
 //   atexit   an exit request arrives while the exit routine is registered,
 //            when the C library holds the lock that exiting needs. Unless it
-//            is held off there, this shim says so and ends the run.
+//            is held off there, this shim says so and ends the run;
+//   sibling  the first write of more than kShortWrite bytes to standard
+//            output writes only that many; then another process writes
+//            "OTHER PROCESS\n" through the same open file, and the run's
+//            next write there fails with ENOSPC.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdlib>
@@ -24,7 +29,35 @@ bool mode_is(const char* mode) {
   return wanted != nullptr && std::strcmp(wanted, mode) == 0;
 }
 
+constexpr size_t kShortWrite = 1000;
+
 }  // namespace
+
+extern "C" ssize_t write(int fd, const void* buffer, size_t size) {
+  static const auto real =
+      reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(dlsym(RTLD_NEXT, "write"));
+  enum Stage { kBefore, kFailNext, kAfter };
+  static Stage stage = kBefore;
+  if (fd != STDOUT_FILENO || stage == kAfter) return real(fd, buffer, size);
+  if (stage == kFailNext) {
+    stage = kAfter;
+    errno = ENOSPC;
+    return -1;
+  }
+  if (size > kShortWrite && mode_is("sibling")) {
+    stage = kFailNext;
+    const ssize_t written = real(fd, buffer, kShortWrite);
+    const char other[] = "OTHER PROCESS\n";
+    if (real(fd, other, sizeof other - 1) != sizeof other - 1) _exit(98);
+    return written;
+  }
+  const ssize_t written = real(fd, buffer, size);
+  if (written > 0 && mode_is("written")) {
+    stage = kAfter;  // the exit routine's own write-out comes here too
+    raise(std::atoi(std::getenv("RACE_SIGNAL")));
+  }
+  return written;
+}
 
 extern "C" int open(const char* name, int flags, ...) {
   va_list rest;
@@ -55,16 +88,4 @@ extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso) 
     raise(SIGTERM);
   }
   return real(function, argument, dso);
-}
-
-extern "C" ssize_t write(int fd, const void* data, size_t size) {
-  static const auto real =
-      reinterpret_cast<ssize_t (*)(int, const void*, size_t)>(dlsym(RTLD_NEXT, "write"));
-  static bool raised = false;
-  const ssize_t written = real(fd, data, size);
-  if (fd == STDOUT_FILENO && written > 0 && !raised && mode_is("written")) {
-    raised = true;  // the exit routine's own write-out comes here too
-    raise(std::atoi(std::getenv("RACE_SIGNAL")));
-  }
-  return written;
 }

@@ -1,11 +1,13 @@
 """The real program, a run per row in a fresh folder (harness.py): output, error and ending
 exact, data files unchanged, one table of rows a test."""
+import mmap
 import resource
 import signal
 import unittest
 
-from harness import (ABORT_STATUS, DIR, LE, POSIX, SANITIZED, TABLE, WRAPPER, Child, Jam,
-                     Link, Pause, Row, at_prompt, run, writing_blocked)
+from harness import (ABORT_STATUS, DIR, LE, POSIX, SANITIZED, TABLE, WRAPPER, Appended, Child,
+                     Fifo, Jam, Leased, Link, Pause, Row, at_prompt, opening, run,
+                     writing_blocked)
 
 ABORT = "abort"  # expected ending: abnormal termination
 
@@ -93,6 +95,11 @@ DIALOGUE = [
         child=Child(nonblocking=[0]), pause=Pause(at_prompt(MENU), then=b"1\n1\n0\n")),
 ]
 
+# The write-out that STOP starts is the first to find the pipe full. A write-out waits once all
+# of a pipe's pages are taken (the echo and the question take the last one), where a blocking
+# write, as on Windows, waits once the last page has no room.
+STOP_ROOM = mmap.PAGESIZE + len(MENU + NUMBER_PROMPT) if POSIX else len(ONE_PASS)
+
 # Every request whose handler ends the run: (signal, message, ending).
 REQUESTS = [(signal.SIGINT, b"Interrupt", 1), (signal.SIGTERM, b"Killed", 1),
             (signal.SIGABRT, b"IOT Trap", ABORT), (signal.SIGFPE, b"Floating Exception", ABORT)]
@@ -112,7 +119,7 @@ SIGNALS = [
         pause=Pause(at_prompt(MENU), signal.SIGINT, b"1\n1\n0\n")),
     # The first ending completes, the jammed pipe holding up its last write.
     Row("interrupt while STOP writes out", b"1\n1\n0\n", ONE_PASS + CANCEL,
-        jam=Jam(1, len(ONE_PASS)), pause=Pause(writing_blocked(1), signal.SIGINT)),
+        jam=Jam(1, STOP_ROOM), pause=Pause(writing_blocked(1), signal.SIGINT)),
     Row("interrupt while the fatal report is written", b"abc\n", MENU,
         fatal(b"invalid number", b"incomprehensible list input"), ABORT, jam=Jam(2),
         pause=Pause(writing_blocked(2), signal.SIGINT)),
@@ -167,6 +174,9 @@ SCAN = [
 
 
 CUT = (SCAN0 + reports(0))[:100000]  # the output at a 100000-byte limit
+# The shim's short write tears a record, and another process's line follows it.
+SIBLING = (SCAN0 + reports(0))[:len(MENU + NUMBER_PROMPT) + 1000] + b"OTHER PROCESS\n"
+assert not SIBLING.endswith(LE + b"OTHER PROCESS\n")
 OLD = b"old\n" * 50000  # what a file held before the run
 
 
@@ -181,6 +191,16 @@ FAULTS = [
     Row("stdout a longer file, read and written, at the limit", b"1\n0\n0\n",
         CUT + OLD[len(CUT):], list_out(b"File too large"), ABORT, stdout=OLD,
         child=at_limit(100000)),
+    Row("stdout appended to, at the limit in its first write-out", b"1\n0\n0\n",
+        OLD + MENU[:MENU.find(LE) + len(LE)],
+        list_out(b"File too large"), ABORT, stdout=Appended(OLD), child=at_limit(len(OLD) + 50)),
+    Row("stdout shared with another process, a short write, then no space", b"1\n0\n0\n", SIBLING,
+        list_out(b"No space left on device"), ABORT, stdout="file", child=Child(preload="sibling")),
+    # A wait for room tries again, and so sees what no wait reports: a full socket's reader
+    # gone (SIGPIPE ignored, else it would end the run silently).
+    Row("stdout a full socket, its reader shut down", b"1\n0\n0\n", b"", list_out(b"Broken pipe"),
+        ABORT, stdout="socket", child=Child(ignore=[signal.SIGPIPE]),
+        pause=Pause(writing_blocked(1))),
     Row("stdout file limit as the exit routine writes out", b"1\n1\n0\n", ONE_PASS,
         list_out(b"File too large"), ABORT, stdout="file", child=at_limit(len(ONE_PASS))),
     # A file opened while standard error is closed must not take its number: the report
@@ -197,6 +217,17 @@ FAULTS = [
         files={"primes.txt": TABLE, "factor.txt": Link("number.txt")}),
     table("primes.txt a directory", DIR, ECHO360,
           fatal(b"list in", b"Is a directory", 3, b"primes.txt"), ABORT),
+    # A FIFO is read till its writer closes it; an open that waits on another process ends at
+    # an interrupt, the records before it whole.
+    table("primes.txt a FIFO of 10 records", Fifo(b"".join(RECORDS[:10])),
+          ECHO360 + reports(360, TABLE_VALUES[:10]), end_of_input(3, b"primes.txt"), ABORT),
+    Row("factor.txt a FIFO written nothing", b"2\n0\n", MENU + FROM_FILE,
+        end_of_input(7, b"factor.txt"), ABORT, files={"primes.txt": TABLE, "factor.txt": Fifo(b"")}),
+    Row("interrupt while factor.txt, a FIFO, waits for a writer", b"2\n", MENU + FROM_FILE,
+        b"Interrupt" + LE, 1, files={"primes.txt": TABLE, "factor.txt": Fifo()},
+        pause=Pause(opening, signal.SIGINT)),
+    table("interrupt while a lease on primes.txt breaks", Leased(TABLE), ECHO360,
+          b"Interrupt" + LE, 1, pause=Pause(opening, signal.SIGINT)),
     # Run as nobody: a file not to be read or created is reported, unchanged.
     Row("factor.txt write-only", b"2\n0\n", MENU + FROM_FILE,
         fatal(b"open", b"Permission denied", 7, b"factor.txt", b"writing"), ABORT,
@@ -242,7 +273,8 @@ class Runs(unittest.TestCase):
         full = ONE_PASS + CANCEL
         outcomes = [(full, b"", 0)] + [
             (full[:end], err, ABORT_STATUS) for err in (
-                list_out(b"Cannot allocate memory"), fatal(b"list in", b"Cannot allocate memory"))
+                list_out(b"Cannot allocate memory"), fatal(b"list in", b"Cannot allocate memory"),
+                fatal(b"list in", b"Cannot allocate memory", 3, b"primes.txt"))
             for end in [0] + [k + 1 for k, byte in enumerate(full) if byte == LE[-1]]]
         failed = 0
         for kib in range(8192, 0, -16):

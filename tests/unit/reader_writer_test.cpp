@@ -149,13 +149,11 @@ std::string written(const std::vector<Item>& items) {
   rt::RecordWriter writer;
   writer.begin(buffer);
   for (const Item& item : items) {
-    if (const auto* text = std::get_if<std::string>(&item)) {
-      writer.text(text->data(), text->size());
-    } else {
-      writer.integer(std::get<std::int64_t>(item));
-    }
+    const auto* text = std::get_if<std::string>(&item);
+    EXPECT_TRUE(text ? writer.text(text->data(), text->size())
+                     : writer.integer(std::get<std::int64_t>(item)));
   }
-  writer.finish();
+  EXPECT_TRUE(writer.finish());
   std::string records(buffer.data(), buffer.whole_size());
   for (std::size_t at; (at = records.find(rt::platform::kLineEnd)) != records.npos;)
     records.replace(at, rt::platform::kLineEndLength, "|");
