@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <cerrno>
+#include <initializer_list>
 
 #include "platform.h"
 

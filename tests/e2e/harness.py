@@ -206,6 +206,25 @@ def _copy_for_nobody():
     return folder, shutil.copy(BIN, folder.name)
 
 
+def _prepare(folder, files):
+    """Starts the writers of the FIFOs among `files` and takes their leases; returns the leases'
+    descriptors. A writer that no reader ever comes to waits till the tests end."""
+    leases = []
+    for name, data in files.items():
+        path = Path(folder.name, name)
+        if isinstance(data, Fifo) and data.data is not None:
+            threading.Thread(target=path.write_bytes, args=(data.data,), daemon=True).start()
+        elif isinstance(data, Leased):
+            signal.signal(signal.SIGIO, signal.SIG_IGN)  # the news of a breaker, else our end
+            leases.append(os.open(path, os.O_RDONLY))
+            try:
+                fcntl.fcntl(leases[-1], fcntl.F_SETLEASE, fcntl.F_RDLCK)
+            except OSError as error:
+                raise unittest.SkipTest("no read lease here (it needs root or the file's owner, "
+                                        "on a local file system): " + error.strerror)
+    return leases
+
+
 def run(row):
     """Runs the program as `row` says, in a fresh folder; returns its output, standard error,
     ending (status, or minus the signal) and the folder's files."""
