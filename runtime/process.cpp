@@ -80,7 +80,7 @@ void f_exit() {
   if (state.ending.closed) return;
   state.ending.closed = 1;
   for (int number = 0; number < rt::kUnitCount; ++number) {
-    int error = rt::close_unit(state.units[number]);
+    int error = rt::close_at_exit(state.units[number]);
     if (error != 0 && !state.ending.reporting) {
       rt::report_failure(number, false, {"list out", nullptr, error});
     }
