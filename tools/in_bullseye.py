@@ -67,13 +67,23 @@ def unpack(package, folder):
         return Path(folder, tgz.getnames()[0].split("/")[0])
 
 
-def run_piped(command, stdin, folder, root):
+def entering(folder, root, session=False):
+    """What a run does before the program starts: a session of its own for a terminal, the
+    interrupt at its default (a shell starts its background jobs with it ignored), the root
+    and the folder."""
     def enter():
+        if session:
+            os.setsid()
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
         if root:
             os.chroot(root)
         os.chdir(folder)
-    done = subprocess.run(command, input=stdin, capture_output=True, preexec_fn=enter, env=ENV,
-                          timeout=60)
+    return enter
+
+
+def run_piped(command, stdin, folder, root):
+    done = subprocess.run(command, input=stdin, capture_output=True,
+                          preexec_fn=entering(folder, root), env=ENV, timeout=60)
     return done.stdout, done.stderr, done.returncode
 
 
@@ -99,14 +109,8 @@ def run_typed(steps, folder, root):
     """The program behind the pass-through on a terminal of ours, sent each step's keys once
     the output ends with what it waits for; returns all it showed, and its status."""
     master, slave = pty.openpty()
-
-    def enter():
-        os.setsid()
-        if root:
-            os.chroot(root)
-        os.chdir(folder)
     p = subprocess.Popen(["./cp850-terminal", "./factorizer"], stdin=slave, stdout=slave,
-                         stderr=slave, preexec_fn=enter, env=ENV)
+                         stderr=slave, preexec_fn=entering(folder, root, session=True), env=ENV)
     os.close(slave)
     shown, deadline = b"", time.monotonic() + 60
     try:
