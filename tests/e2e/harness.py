@@ -1,6 +1,5 @@
 """Runs the real program once per row in a fresh folder and hands back what it did. Reads
-FACTORIZER_BIN, _PRELOAD_BIN (the same program linked to load the C library, for the shim),
-_PRIMES, _WRAPPER (an emulator), _PLATFORM and _SANITIZE, and RACE_SHIM_LIBRARY."""
+FACTORIZER_BIN, _PRELOAD_BIN, _PRIMES, _WRAPPER, _PLATFORM, _SANITIZE and RACE_SHIM_LIBRARY."""
 import contextlib
 import fcntl
 import functools
@@ -23,12 +22,11 @@ from pathlib import Path
 from typing import Callable
 
 BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
-# The shim reaches only a program that loads the C library, and the shipped one is static: the
-# rows that preload it run the same objects linked as usual.
+# The shim (race_shim.cpp, native Linux only) reaches only a program that loads the C library,
+# and the shipped one is static: its rows run the same objects linked as usual.
 PRELOAD_BIN = os.environ.get("FACTORIZER_PRELOAD_BIN") or BIN
-WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
-# The preloaded library that makes a race certain (race_shim.cpp): only a native Linux build.
 SHIM = os.environ.get("RACE_SHIM_LIBRARY")
+WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
 SANITIZED = os.environ.get("FACTORIZER_SANITIZE") == "ON"
 
 # What differs by platform: line ends, aborts, and the signals that cannot reach a Windows
@@ -78,8 +76,7 @@ class Appended(bytes):
 
 
 class Leased(bytes):
-    """A file holding these bytes, on which the test holds a read lease while the program runs:
-    opening it to write waits for the lease to break."""
+    """A file holding these bytes under the test's read lease: an open to write waits."""
 
 
 class Child:
@@ -96,9 +93,7 @@ class Child:
                      else "only a native Linux build preloads the shim" if preload and not SHIM
                      else None)
 
-    def prepare(self):
-        """Runs in the child, just before the program starts."""
-        # A shell starts background jobs with SIGINT ignored: not inherited.
+    def prepare(self):  # in the child; a background job's SIGINT ignored is not inherited
         for sig in (signal.SIGINT, *self.ignore):
             signal.signal(sig, signal.SIG_IGN if sig in self.ignore else signal.SIG_DFL)
         signal.pthread_sigmask(signal.SIG_BLOCK, self.block)
@@ -111,8 +106,7 @@ class Child:
         for fd in self.nonblocking:
             os.set_blocking(fd, False)
 
-    def start(self, args, folder, stdout, stderr):
-        """The program started with what it inherits, its input a pipe."""
+    def start(self, args, folder, stdout, stderr):  # its input a pipe
         program, env, user = BIN, None, {}
         if self.preload:  # the shim comes before the sanitizers' run-time
             program, env = PRELOAD_BIN, dict(os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
@@ -172,8 +166,7 @@ def _copy_for_nobody():
     return folder, shutil.copy(BIN, folder.name)
 
 
-def _lease(path):
-    """A read lease on the file, held till the descriptor returned closes."""
+def _lease(path):  # held till the descriptor returned closes
     signal.signal(signal.SIGIO, signal.SIG_IGN)  # the news of a breaker, else our end
     fd = os.open(path, os.O_RDONLY)
     try:
@@ -283,14 +276,17 @@ def run(row):
     return seen + (out or b""), QEMU_DEATH.sub(b"", err) if QEMU else err, p.returncode, found
 
 
-def at_prompt(prompt):
-    """A wait: until the output, read off the pipe (unread after that), ends with `prompt`."""
+def _until(done, failure):
+    """A wait of at most TIMEOUT seconds: until done(seen, pid), `seen` the output read off the
+    pipe meanwhile (not read again after)."""
     def wait(out, pid):
         seen, deadline = b"", time.monotonic() + TIMEOUT
-        while not seen.endswith(prompt):
+        while not done(seen, pid):
             if time.monotonic() > deadline:
-                raise AssertionError("waited in vain; output: %r" % seen)
-            if select.select([out], [], [], 0.1)[0]:
+                raise AssertionError("%s; output: %r" % (failure, seen))
+            if not out:
+                time.sleep(0.01)
+            elif select.select([out], [], [], 0.01)[0]:
                 chunk = os.read(out.fileno(), 65536)
                 if not chunk:
                     raise AssertionError("output ended early: %r" % seen)
@@ -299,25 +295,18 @@ def at_prompt(prompt):
     return wait
 
 
+def at_prompt(prompt):
+    return _until(lambda seen, pid: seen.endswith(prompt), "waited in vain")
+
+
+def _call(pid):  # the call the program sleeps in, or None while it runs
+    with contextlib.suppress(OSError, ValueError):
+        return int(Path("/proc/%d/syscall" % pid).read_text().split()[0])
+
+
 # The calls that wait for room or for a file to open, by this machine's call numbers: write,
 # poll and ppoll; open and openat.
 WRITES, OPENS = {"x86_64": ({1, 7, 271}, {2, 257}), "aarch64": ({64, 73}, {56})}.get(
     platform.machine(), (set(), set()))
-
-
-def _asleep_in(calls, failure):
-    """A wait: until the program sleeps in one of `calls` (its pipes' other ends are unread)."""
-    def wait(out, pid):
-        deadline = time.monotonic() + TIMEOUT
-        while True:
-            with contextlib.suppress(OSError, ValueError):  # "running": in no call
-                if int(Path("/proc/%d/syscall" % pid).read_text().split()[0]) in calls:
-                    return b""
-            if time.monotonic() > deadline:
-                raise AssertionError(failure)
-            time.sleep(0.01)
-    return wait
-
-
-writing_blocked = _asleep_in(WRITES, "never blocked writing")
-opening = _asleep_in(OPENS, "never waited opening")
+writing_blocked = _until(lambda seen, pid: _call(pid) in WRITES, "never blocked writing")
+opening = _until(lambda seen, pid: _call(pid) in OPENS, "never waited opening")

@@ -89,8 +89,7 @@ class Terminal(unittest.TestCase):
         return subprocess.run(self.tmux + list(command), capture_output=True, check=True,
                               encoding="utf-8").stdout
 
-    def screen_shows(self, *lines):
-        """Waits until all `lines` (or, with none, anything) are shown."""
+    def screen_shows(self, *lines):  # all `lines`, or with none, anything
         deadline = time.monotonic() + WAIT
         while True:
             screen = self.tmux_run("capture-pane", "-p")
@@ -101,9 +100,8 @@ class Terminal(unittest.TestCase):
                 self.fail("not on the screen: %r\n%s" % (lines, screen))
             time.sleep(0.1)
 
-    def console_takes_terminal(self):
-        """Waits for Wine's console to make the terminal raw, at the program's first read:
-        before, the terminal cooks keys, Enter into a bare ^J."""
+    def console_takes_terminal(self):  # Wine's console makes it raw at the first read: before,
+        # the terminal cooks keys, Enter into a bare ^J
         deadline = time.monotonic() + WAIT
         tty = self.tmux_run("display", "-p", "#{pane_tty}").strip()
         with open(tty) as terminal:
@@ -111,10 +109,8 @@ class Terminal(unittest.TestCase):
                 self.assertLess(time.monotonic(), deadline, "never made raw")
                 time.sleep(0.05)
 
-    def interrupt_program(self):
-        """Wine turns SIGINT into the console's Ctrl-C. The key would send it to Wine's cmd too,
-        which ends on it and runs nothing after, so it goes to the program of this terminal's
-        session alone."""
+    def interrupt_program(self):  # the console's Ctrl-C, for the program alone: Wine's cmd
+        # would end on it too, and run nothing after
         session = self.tmux_run("display", "-p", "#{pane_pid}").strip()
         subprocess.run(["pkill", "-INT", "-s", session, "-x", BIN.name], check=True)
 

@@ -38,7 +38,7 @@ std::size_t decided_at(std::string_view text, std::size_t at) {
   return at;
 }
 
-// Wraps a source: counts the bytes read, and checks that at most the last one is pushed back.
+// Counts the bytes read, and checks that at most the last one is pushed back.
 template <class Source>
 struct CheckedSource {
   Source& inner;
@@ -56,8 +56,7 @@ struct CheckedSource {
     --position;
     inner.unget();
   }
-  // The inner source was moved on to `at` without get().
-  void moved_to(std::size_t at) {
+  void moved_to(std::size_t at) {  // moved on without get()
     position = at;
     may_unget = false;
   }
@@ -128,8 +127,7 @@ std::vector<Outcome> read_unit(Source& source, std::uint8_t types, std::string_v
 }
 
 #ifndef _WIN32
-// The input as a descriptor that delivers it in packets, so the file source refills at arbitrary
-// places, then reports the end.
+// The input in packets, so the file source refills at arbitrary places, then the end.
 int packet_descriptor(std::string_view text, unsigned seed) {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) != 0) fail("socketpair");
