@@ -12,6 +12,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -299,14 +300,34 @@ def at_prompt(prompt):
     return _until(lambda seen, pid: seen.endswith(prompt), "waited in vain")
 
 
-def _call(pid):  # the call the program sleeps in, or None while it runs
-    with contextlib.suppress(OSError, ValueError):
-        return int(Path("/proc/%d/syscall" % pid).read_text().split()[0])
+# The calls that wait for room or for a file to open, by this machine's call numbers.
+POLLS, OPENS = {"x86_64": ({7, 271}, {2, 257}), "aarch64": ({73}, {56})}.get(platform.machine(),
+                                                                          (set(), set()))
 
 
-# The calls that wait for room or for a file to open, by this machine's call numbers: write,
-# poll and ppoll; open and openat.
-WRITES, OPENS = {"x86_64": ({1, 7, 271}, {2, 257}), "aarch64": ({64, 73}, {56})}.get(
-    platform.machine(), (set(), set()))
-writing_blocked = _until(lambda seen, pid: _call(pid) in WRITES, "never blocked writing")
-opening = _until(lambda seen, pid: _call(pid) in OPENS, "never waited opening")
+def _asleep_in(pid):
+    """The call the program sleeps in and its first argument: for a poll, its first pollfd's
+    descriptor. A 32-bit Wine has other call numbers, but sleeps in the write itself."""
+    call = Path("/proc/%d/syscall" % pid).read_text().split()
+    number, first = int(call[0]), int(call[1], 16)
+    if number in POLLS:
+        with open("/proc/%d/mem" % pid, "rb") as memory:
+            memory.seek(first)
+            first = int.from_bytes(memory.read(4), sys.byteorder, signed=True)
+    return number, first
+
+
+def _asleep(test):
+    def done(seen, pid):
+        with contextlib.suppress(OSError, IndexError, ValueError):  # "running": in no call
+            return test(pid, *_asleep_in(pid))
+    return done
+
+
+def writing_blocked(fd):
+    """A wait: until the program sleeps writing to its descriptor `fd`, or waiting for room."""
+    return _until(_asleep(lambda pid, call, first: os.readlink("/proc/%d/fd/%d" % (pid, first))
+                          == os.readlink("/proc/%d/fd/%d" % (pid, fd))), "never blocked writing")
+
+
+opening = _until(_asleep(lambda pid, call, first: call in OPENS), "never waited opening")

@@ -117,10 +117,10 @@ SIGNALS = [
         pause=Pause(at_prompt(MENU), signal.SIGINT, b"1\n1\n0\n")),
     # The first ending completes, the jammed pipe holding up its last write.
     Row("interrupt while STOP writes out", b"1\n1\n0\n", ONE_PASS + CANCEL,
-        jam=Jam(1, STOP_ROOM), pause=Pause(writing_blocked, signal.SIGINT)),
+        jam=Jam(1, STOP_ROOM), pause=Pause(writing_blocked(1), signal.SIGINT)),
     Row("interrupt while the fatal report is written", b"abc\n", MENU,
         fatal(b"invalid number", b"incomprehensible list input"), ABORT, jam=Jam(2),
-        pause=Pause(writing_blocked, signal.SIGINT)),
+        pause=Pause(writing_blocked(2), signal.SIGINT)),
 ]
 
 
@@ -195,7 +195,7 @@ FAULTS = [
     # gone (SIGPIPE ignored, else it would end the run silently).
     Row("stdout a full socket, its reader shut down", b"1\n0\n0\n", b"", list_out(b"Broken pipe"),
         ABORT, stdout="socket", child=Child(ignore=[signal.SIGPIPE]),
-        pause=Pause(writing_blocked)),
+        pause=Pause(writing_blocked(1))),
     Row("stdout file limit as the exit routine writes out", b"1\n1\n0\n", ONE_PASS,
         list_out(b"File too large"), ABORT, stdout="file", child=at_limit(len(ONE_PASS))),
     # A file opened while standard error is closed must not take its number: the report
