@@ -1,6 +1,5 @@
-// The reader's source for the unit tests and the fuzz target: a string, all of it buffered at once
-// as a unit's file source buffers a file, then the sentinel. The contract is the one reader.h
-// states; the fuzz target checks the push-back on every read.
+// The reader's source for the unit tests and the fuzz target: a string, buffered whole as a unit's
+// file source buffers a file, then the sentinel (the contract reader.h states).
 #pragma once
 
 #include <cstddef>

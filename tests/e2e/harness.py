@@ -1,6 +1,5 @@
 """Runs the real program once per row in a fresh folder and hands back what it did. Reads
-FACTORIZER_BIN, _PRELOAD_BIN (the same program linked to load the C library, for the shim),
-_PRIMES, _WRAPPER (an emulator), _PLATFORM and _SANITIZE, and RACE_SHIM_LIBRARY."""
+FACTORIZER_BIN, _PRELOAD_BIN, _PRIMES, _WRAPPER, _PLATFORM, _SANITIZE and RACE_SHIM_LIBRARY."""
 import contextlib
 import fcntl
 import functools
@@ -24,12 +23,11 @@ from pathlib import Path
 from typing import Callable
 
 BIN, PRIMES = os.environ["FACTORIZER_BIN"], os.environ["FACTORIZER_PRIMES"]
-# The shim reaches only a program that loads the C library, and the shipped one is static: the
-# rows that preload it run the same objects linked as usual.
+# The shim (race_shim.cpp, native Linux only) reaches only a program that loads the C library,
+# and the shipped one is static: its rows run the same objects linked as usual.
 PRELOAD_BIN = os.environ.get("FACTORIZER_PRELOAD_BIN") or BIN
-WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
-# The preloaded library that makes a race certain (race_shim.cpp): only a native Linux build.
 SHIM = os.environ.get("RACE_SHIM_LIBRARY")
+WRAPPER = list(filter(None, [os.environ.get("FACTORIZER_WRAPPER")]))
 SANITIZED = os.environ.get("FACTORIZER_SANITIZE") == "ON"
 
 # What differs by platform: line ends, aborts, and the signals that cannot reach a Windows
@@ -79,8 +77,7 @@ class Appended(bytes):
 
 
 class Leased(bytes):
-    """A file holding these bytes, on which the test holds a read lease while the program runs:
-    opening it to write waits for the lease to break."""
+    """A file holding these bytes under the test's read lease: an open to write waits."""
 
 
 class Child:
@@ -97,9 +94,7 @@ class Child:
                      else "only a native Linux build preloads the shim" if preload and not SHIM
                      else None)
 
-    def prepare(self):
-        """Runs in the child, just before the program starts."""
-        # A shell starts background jobs with SIGINT ignored: not inherited.
+    def prepare(self):  # in the child; a background job's SIGINT ignored is not inherited
         for sig in (signal.SIGINT, *self.ignore):
             signal.signal(sig, signal.SIG_IGN if sig in self.ignore else signal.SIG_DFL)
         signal.pthread_sigmask(signal.SIG_BLOCK, self.block)
@@ -112,8 +107,7 @@ class Child:
         for fd in self.nonblocking:
             os.set_blocking(fd, False)
 
-    def start(self, args, folder, stdout, stderr):
-        """The program started with what it inherits, its input a pipe."""
+    def start(self, args, folder, stdout, stderr):  # its input a pipe
         program, env, user = BIN, None, {}
         if self.preload:  # the shim comes before the sanitizers' run-time
             program, env = PRELOAD_BIN, dict(os.environ, LD_PRELOAD=SHIM, RACE_SHIM=self.preload,
@@ -165,39 +159,6 @@ class Row:
     jam: Jam = None
 
 
-def _folder(files, modes, owner):
-    """A scratch folder holding `files`, with `modes` set, owned by `owner`."""
-    folder = tempfile.TemporaryDirectory(prefix="factorizer-")
-    for name, data in files.items():
-        path = Path(folder.name, name)
-        if isinstance(data, Link):
-            path.symlink_to(data)
-        elif isinstance(data, Fifo):
-            os.mkfifo(path)
-        elif data == DIR:
-            path.mkdir()
-        else:
-            path.write_bytes(data)
-    for name in [".", *files] if owner is not None else []:
-        os.chown(Path(folder.name, name), owner, owner)
-    for name, mode in {".": 0o755, **modes}.items():
-        os.chmod(Path(folder.name, name), mode)
-    return folder
-
-
-def _collect(folder):
-    """What the folder holds, then gone; made readable first, for a tester who is not root."""
-    entries = list(Path(folder.name).iterdir())
-    for path in entries:
-        if not path.is_symlink():
-            path.chmod(0o700)
-    found = {path.name: Link(os.readlink(path)) if path.is_symlink() else DIR if path.is_dir()
-             else Fifo() if path.is_fifo() else path.read_bytes() for path in entries}
-    os.chmod(folder.name, 0o755)
-    folder.cleanup()
-    return found
-
-
 @functools.cache
 def _copy_for_nobody():
     """The program where nobody reaches it (not under /root, say)."""
@@ -206,59 +167,91 @@ def _copy_for_nobody():
     return folder, shutil.copy(BIN, folder.name)
 
 
-def _prepare(folder, files):
-    """Starts the writers of the FIFOs among `files` and takes their leases; returns the leases'
-    descriptors. A writer that no reader ever comes to waits till the tests end."""
-    leases = []
-    for name, data in files.items():
-        path = Path(folder.name, name)
-        if isinstance(data, Fifo) and data.data is not None:
-            threading.Thread(target=path.write_bytes, args=(data.data,), daemon=True).start()
-        elif isinstance(data, Leased):
-            signal.signal(signal.SIGIO, signal.SIG_IGN)  # the news of a breaker, else our end
-            leases.append(os.open(path, os.O_RDONLY))
-            try:
-                fcntl.fcntl(leases[-1], fcntl.F_SETLEASE, fcntl.F_RDLCK)
-            except OSError as error:
-                raise unittest.SkipTest("no read lease here (it needs root or the file's owner, "
-                                        "on a local file system): " + error.strerror)
-    return leases
+def _lease(path):  # held till the descriptor returned closes
+    signal.signal(signal.SIGIO, signal.SIG_IGN)  # the news of a breaker, else our end
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        fcntl.fcntl(fd, fcntl.F_SETLEASE, fcntl.F_RDLCK)
+    except OSError as error:
+        os.close(fd)
+        raise unittest.SkipTest("no read lease here (it needs root or the file's owner, on a "
+                                "local file system): " + error.strerror)
+    return fd
+
+
+@contextlib.contextmanager
+def _folder(row, found):
+    """A scratch folder holding the row's files, their FIFOs' writers started (one that no
+    reader comes to waits till the tests end) and leases taken; then `found` gets what it
+    holds, made readable first, for a tester who is not root."""
+    folder = tempfile.TemporaryDirectory(prefix="factorizer-")
+    with contextlib.ExitStack() as leases:
+        try:
+            for name, data in row.files.items():
+                path = Path(folder.name, name)
+                if isinstance(data, Link):
+                    path.symlink_to(data)
+                elif isinstance(data, Fifo):
+                    os.mkfifo(path)
+                    if data.data is not None:
+                        threading.Thread(target=path.write_bytes, args=(data.data,),
+                                         daemon=True).start()
+                elif data == DIR:
+                    path.mkdir()
+                else:
+                    path.write_bytes(data)
+                if isinstance(data, Leased):
+                    leases.callback(os.close, _lease(path))
+            for name in [".", *row.files] if row.child.nobody else []:
+                os.chown(Path(folder.name, name), NOBODY, NOBODY)
+            for name, mode in {".": 0o755, **row.modes}.items():
+                os.chmod(Path(folder.name, name), mode)
+            yield folder.name
+        finally:
+            entries = list(Path(folder.name).iterdir())
+            for path in entries:
+                if not path.is_symlink():
+                    path.chmod(0o700)
+            found.update({path.name: Link(os.readlink(path)) if path.is_symlink() else DIR
+                          if path.is_dir() else Fifo() if path.is_fifo() else path.read_bytes()
+                          for path in entries})
+            os.chmod(folder.name, 0o755)
+            folder.cleanup()
 
 
 def run(row):
     """Runs the program as `row` says, in a fresh folder; returns its output, standard error,
     ending (status, or minus the signal) and the folder's files."""
-    pause, jam, stdout = row.pause, row.jam, row.stdout
+    pause, jam, stdout, found = row.pause, row.jam, row.stdout, {}
     skip = SIGNAL_SKIPS.get(pause and pause.signal) or row.child.skip
     if skip:
         raise unittest.SkipTest(skip)
-    folder = _folder(row.files, row.modes, NOBODY if row.child.nobody else None)
-    try:
-        leases = _prepare(folder, row.files)
-    except unittest.SkipTest:
-        _collect(folder)
-        raise
-    out_file = (None if stdout in ("pipe", "socket") else open("/dev/full", "wb")
-                if stdout == "full" else tempfile.TemporaryFile())
-    if isinstance(stdout, bytes):
-        out_file.write(stdout)
-        out_file.seek(0)
-        if isinstance(stdout, Appended):
-            fcntl.fcntl(out_file, fcntl.F_SETFL, fcntl.fcntl(out_file, fcntl.F_GETFL) | os.O_APPEND)
-    streams = {1: out_file or subprocess.PIPE, 2: subprocess.PIPE}
-    if jam:
-        jammed, streams[jam.fd] = os.pipe()
-        filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam.room
-        os.write(streams[jam.fd], bytes(filler))
-    if stdout == "socket":
-        streams[1], reader = socket.socketpair()
-        streams[1].setblocking(False)
-        with contextlib.suppress(BlockingIOError):
-            while True:
-                streams[1].send(bytes(65536))
-    p = row.child.start(row.args, folder.name, streams[1], streams[2])
-    seen, stdin = b"", row.stdin
-    try:
+    with contextlib.ExitStack() as held:
+        folder = held.enter_context(_folder(row, found))
+        streams = {1: subprocess.PIPE, 2: subprocess.PIPE}
+        if stdout == "full":
+            streams[1] = held.enter_context(open("/dev/full", "wb"))
+        elif stdout == "socket":
+            streams[1], reader = map(held.enter_context, socket.socketpair())
+            streams[1].setblocking(False)
+            with contextlib.suppress(BlockingIOError):
+                while True:
+                    streams[1].send(bytes(65536))
+        elif stdout != "pipe":
+            streams[1] = held.enter_context(tempfile.TemporaryFile())
+            streams[1].write(stdout if isinstance(stdout, bytes) else b"")
+            streams[1].seek(0)
+            if isinstance(stdout, Appended):
+                fcntl.fcntl(streams[1], fcntl.F_SETFL, fcntl.fcntl(streams[1], fcntl.F_GETFL)
+                            | os.O_APPEND)
+        if jam:
+            jammed, streams[jam.fd] = os.pipe()
+            held.callback(os.close, jammed)
+            filler = fcntl.fcntl(jammed, fcntl.F_GETPIPE_SZ) - jam.room
+            os.write(streams[jam.fd], bytes(filler))
+        p = held.enter_context(row.child.start(row.args, folder, streams[1], streams[2]))
+        held.callback(p.kill)
+        seen, stdin = b"", row.stdin
         if jam:
             os.close(streams[jam.fd])
         if pause:
@@ -279,32 +272,22 @@ def run(row):
         if jam:
             out, err = {1: (drained.result(TIMEOUT), err),
                         2: (out, drained.result(TIMEOUT))}[jam.fd]
-            os.close(jammed)
-        err = QEMU_DEATH.sub(b"", err) if QEMU else err
-        if out_file and stdout != "full":
-            out = os.pread(out_file.fileno(), 1 << 24, 0)
-    finally:
-        p.kill()
-        p.wait()
-        if out_file:
-            out_file.close()
-        if stdout == "socket":
-            streams[1].close()
-            reader.close()
-        for fd in leases:
-            os.close(fd)
-        found = _collect(folder)
-    return seen + (out or b""), err, p.returncode, found
+        if stdout not in ("pipe", "socket", "full"):
+            out = os.pread(streams[1].fileno(), 1 << 24, 0)
+    return seen + (out or b""), QEMU_DEATH.sub(b"", err) if QEMU else err, p.returncode, found
 
 
-def at_prompt(prompt):
-    """A wait: until the output, read off the pipe (unread after that), ends with `prompt`."""
+def _until(done, failure):
+    """A wait of at most TIMEOUT seconds: until done(seen, pid), `seen` the output read off the
+    pipe meanwhile (not read again after)."""
     def wait(out, pid):
         seen, deadline = b"", time.monotonic() + TIMEOUT
-        while not seen.endswith(prompt):
+        while not done(seen, pid):
             if time.monotonic() > deadline:
-                raise AssertionError("waited in vain; output: %r" % seen)
-            if select.select([out], [], [], 0.1)[0]:
+                raise AssertionError("%s; output: %r" % (failure, seen))
+            if not out:
+                time.sleep(0.01)
+            elif select.select([out], [], [], 0.01)[0]:
                 chunk = os.read(out.fileno(), 65536)
                 if not chunk:
                     raise AssertionError("output ended early: %r" % seen)
@@ -313,14 +296,18 @@ def at_prompt(prompt):
     return wait
 
 
+def at_prompt(prompt):
+    return _until(lambda seen, pid: seen.endswith(prompt), "waited in vain")
+
+
 # The calls that wait for room or for a file to open, by this machine's call numbers.
 POLLS, OPENS = {"x86_64": ({7, 271}, {2, 257}), "aarch64": ({73}, {56})}.get(platform.machine(),
                                                                           (set(), set()))
 
 
 def _asleep_in(pid):
-    """The call the program sleeps in, and its first argument: the descriptor it waits on, for
-    a poll the one of its first pollfd."""
+    """The call the program sleeps in and its first argument: for a poll, its first pollfd's
+    descriptor. A 32-bit Wine has other call numbers, but sleeps in the write itself."""
     call = Path("/proc/%d/syscall" % pid).read_text().split()
     number, first = int(call[0]), int(call[1], 16)
     if number in POLLS:
@@ -330,26 +317,17 @@ def _asleep_in(pid):
     return number, first
 
 
-def _until(asleep, failure):
-    """A wait: until asleep(pid) is true."""
-    def wait(out, pid):
-        deadline = time.monotonic() + TIMEOUT
-        while True:
-            with contextlib.suppress(OSError, IndexError, ValueError):
-                if asleep(pid):
-                    return b""
-            if time.monotonic() > deadline:
-                raise AssertionError(failure)
-            time.sleep(0.01)
-    return wait
+def _asleep(test):
+    def done(seen, pid):
+        with contextlib.suppress(OSError, IndexError, ValueError):  # "running": in no call
+            return test(pid, *_asleep_in(pid))
+    return done
 
 
 def writing_blocked(fd):
-    """A wait: until the program sleeps writing to the jammed pipe or the socket that is its
-    descriptor `fd`, or waiting for room in it."""
-    return _until(lambda pid: os.readlink("/proc/%d/fd/%d" % (pid, _asleep_in(pid)[1]))
-                  == os.readlink("/proc/%d/fd/%d" % (pid, fd)), "never blocked writing")
+    """A wait: until the program sleeps writing to its descriptor `fd`, or waiting for room."""
+    return _until(_asleep(lambda pid, call, first: os.readlink("/proc/%d/fd/%d" % (pid, first))
+                          == os.readlink("/proc/%d/fd/%d" % (pid, fd))), "never blocked writing")
 
 
-# A wait: until the program sleeps in the open of a file.
-opening = _until(lambda pid: _asleep_in(pid)[0] in OPENS, "never waited opening")
+opening = _until(_asleep(lambda pid, call, first: call in OPENS), "never waited opening")

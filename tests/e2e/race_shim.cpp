@@ -1,17 +1,12 @@
-// Preloaded into the program (LD_PRELOAD) to make a race certain, as
-// RACE_SHIM says:
-//   create   another run creates a missing file, holding "2\n3\n5\n", just
-//            before this one creates it;
-//   written  signal number RACE_SIGNAL is raised as the first write to
-//            standard output returns, its records out but not yet counted
-//            as written: unless held off, the exit routine writes them again;
-//   atexit   an exit request arrives while the exit routine is registered,
-//            when the C library holds the lock that exiting needs. Unless it
-//            is held off there, this shim says so and ends the run;
-//   sibling  the first write of more than kShortWrite bytes to standard
-//            output writes only that many; then another process writes
-//            "OTHER PROCESS\n" through the same open file, and the run's
-//            next write there fails with ENOSPC.
+// Preloaded into the program (LD_PRELOAD) to make a race certain, as RACE_SHIM says:
+//   create   another run creates a missing file, holding "2\n3\n5\n", just before this one does;
+//   written  signal RACE_SIGNAL is raised as the first write to standard output returns, its
+//            records out but not yet counted: unless held off, the exit routine writes them again;
+//   atexit   an exit request arrives while the exit routine is registered, when the C library
+//            holds the lock that exiting needs: unless held off there, this shim ends the run;
+//   sibling  the first write of more than kShortWrite bytes to standard output writes only that
+//            many; another process writes "OTHER PROCESS\n" through the same open file, and the
+//            run's next write there fails with ENOSPC.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>

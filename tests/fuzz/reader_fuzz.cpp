@@ -28,9 +28,8 @@ using rt::ReadStatus;
   std::abort();
 }
 
-// The record rule of a READ: it decides (a value, a null or a failure) past blanks, tabs and line
-// ends, and leaves the line end of that record unread for the end of the statement, so N READs of N
-// records read N values.
+// A READ decides (a value, a null or a failure) past blanks, tabs and line ends, and leaves its
+// record's line end to the end of the statement, so N READs of N records read N values.
 std::size_t decided_at(std::string_view text, std::size_t at) {
   while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' ||
                               text.substr(at, 2) == "\r\n")) {
@@ -38,18 +37,8 @@ std::size_t decided_at(std::string_view text, std::size_t at) {
   }
   return at;
 }
-bool keeps_to_record(std::string_view text, std::size_t start, std::size_t end) {
-  const std::size_t decided = decided_at(text, start);
-  return end >= decided && text.substr(decided, end - decided).find('\n') == text.npos;
-}
-// Where the record of a READ that started at `start` ends, its line end included; npos when the
-// text ends first.
-std::size_t record_end(std::string_view text, std::size_t start) {
-  const std::size_t line_end = text.find('\n', decided_at(text, start));
-  return line_end == text.npos ? line_end : line_end + 1;
-}
 
-// Wraps a source: counts the bytes read, and checks that at most the last one is pushed back.
+// Counts the bytes read, and checks that at most the last one is pushed back.
 template <class Source>
 struct CheckedSource {
   Source& inner;
@@ -57,9 +46,8 @@ struct CheckedSource {
   bool may_unget = false;
 
   int get() {
-    int c = inner.get();
-    may_unget = c != rt::kEof;
-    position += may_unget ? 1 : 0;
+    const int c = inner.get();
+    position += (may_unget = c != rt::kEof) ? 1 : 0;
     return c;
   }
   void unget() {
@@ -68,8 +56,7 @@ struct CheckedSource {
     --position;
     inner.unget();
   }
-  // The inner source was moved on to `at` without get().
-  void moved_to(std::size_t at) {
+  void moved_to(std::size_t at) {  // moved on without get()
     position = at;
     may_unget = false;
   }
@@ -119,28 +106,28 @@ std::vector<Outcome> read_unit(Source& source, std::uint8_t types, std::string_v
     }
     o.end = s.position;
     if (o.status != ReadStatus::kValue && !kept) fail("the variable changed without a value");
-    if (!keeps_to_record(text, start, o.end)) fail("a READ took its record's line end");
-    if (o.status >= ReadStatus::kEndOfFile) {
-      outcomes.push_back(o);
-      return outcomes;  // the statement fails: the run would end here
+    const std::size_t decided = decided_at(text, start);
+    if (o.end < decided || text.substr(decided, o.end - decided).find('\n') != text.npos) {
+      fail("a READ took its record's line end");
     }
-    const std::size_t end = record_end(text, start);
-    const std::size_t next = end == text.npos ? text.size() : end;
+    outcomes.push_back(o);
+    if (o.status >= ReadStatus::kEndOfFile) return outcomes;  // the run would end here
+    // The statement's end: past the record's line end, or to the end of the text.
+    const std::size_t line_end = text.find('\n', decided);
+    const std::size_t next = line_end == text.npos ? text.size() : line_end + 1;
     if constexpr (kUnitSource) {
-      o.record_skipped = source.skip_line();
+      outcomes.back().record_skipped = source.skip_line();
     } else {
-      o.record_skipped = end != text.npos;
+      outcomes.back().record_skipped = line_end != text.npos;
       source.consume_to(source.buffered_begin() + (next - s.position));
     }
     s.moved_to(next);
-    outcomes.push_back(o);
-    if (!o.record_skipped) return outcomes;  // the next READ finds the end
+    if (!outcomes.back().record_skipped) return outcomes;  // the next READ finds the end
   }
 }
 
 #ifndef _WIN32
-// The input as a descriptor that delivers it in packets, so the file source refills at arbitrary
-// places, then reports the end.
+// The input in packets, so the file source refills at arbitrary places, then the end.
 int packet_descriptor(std::string_view text, unsigned seed) {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, ends) != 0) fail("socketpair");

@@ -24,25 +24,18 @@ TEST(Cp850, EveryByteRoundTrips) {
   }
 }
 
-struct Typed {
+// Typed UTF-8 and the code page 850 bytes the program gets for it.
+const struct {
   const char* name;
   std::string utf8;
   std::string cp850;
-};
-
-const Typed kTyped[] = {
+} kTyped[] = {
     {"ascii", "1\r", "1\r"},
     {"two-byte characters", "\xC3\xA9\xC2\xB7", "\x82\xFA"},          // é ·
     {"a box character", "\xE2\x95\x90", "\xCD"},                      // ═
     {"no code page 850 form", "\xE2\x82\xAC\xF0\x9F\x98\x80", "??"},  // € and an emoji
-    {"a stray continuation byte",
-     "a\x80"
-     "b",
-     "a?b"},
-    {"broken off by ASCII",
-     "\xC3"
-     "1",
-     "?1"},
+    {"a stray continuation byte", "a\200b", "a?b"},
+    {"broken off by ASCII", "\3031", "?1"},
     {"an overlong form", "\xC0\xAF\xE0\x80\xAF", "???"},
     {"a surrogate", "\xED\xA0\x80", "?"},
     {"unfinished at the end", "x\xE2\x95", "x?"},
@@ -50,7 +43,7 @@ const Typed kTyped[] = {
 
 // Split at every point, as two reads would, each gives the same bytes.
 TEST(Cp850, TypedInPiecesOrBroken) {
-  for (const Typed& row : kTyped) {
+  for (const auto& row : kTyped) {
     for (std::size_t cut = 0; cut <= row.utf8.size(); ++cut) {
       cp850::Utf8Decoder decoder;
       std::string got;
