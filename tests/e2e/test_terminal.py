@@ -144,7 +144,7 @@ class Piped(unittest.TestCase):
     def through(self, stdin, command):
         command = [*EMULATOR, str(command[0])] if command[0] == BIN else command
         return subprocess.run(TERMINAL + command, input=stdin, capture_output=True,
-                              cwd=BIN.parent, timeout=60)
+                              cwd=BIN.parent, timeout=WAIT)
 
     def test_rows(self):
         for name, stdin, command, holds, ending in PIPED:
@@ -158,13 +158,14 @@ class Piped(unittest.TestCase):
         """All the program's output arrives, in order; the terminal mixes its echo of the
         answers into it, and drops some of that when its output is full."""
         bare = subprocess.run([*EMULATOR, BIN], input=PASTE, capture_output=True,
-                              cwd=BIN.parent).stdout
+                              cwd=BIN.parent, timeout=WAIT).stdout
         done = self.through(PASTE, [BIN])
         shown = bare.decode("cp850").replace("\n", "\r\n").encode()
         arrived = iter(done.stdout)
         self.assertTrue(all(byte in arrived for byte in shown), "output lost")
         self.assertLessEqual(set(Counter(done.stdout) - Counter(shown)), set(PASTE + b"\r"))
         self.assertEqual(done.returncode, 0)
+
 
 if __name__ == "__main__":
     unittest.main()
